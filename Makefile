@@ -1,0 +1,41 @@
+# pelto: `make run` builds and runs the example game, `make test` runs every
+# test (plain build, then AddressSanitizer + UndefinedBehaviorSanitizer build).
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD := build
+ASAN_BUILD := build-asan
+BENCH_BUILD := build-bench
+
+.PHONY: all setup build run test test-plain test-sanitize bench example clean
+
+all: build
+
+setup:
+	@scripts/setup.sh
+
+build: setup
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+example: build
+	@scripts/build_example.sh $(BUILD)
+
+run: example
+	@scripts/run_example.sh $(BUILD)
+
+test: setup test-plain test-sanitize
+
+test-plain: build
+	@scripts/run_tests.sh $(BUILD)
+
+test-sanitize: setup
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPELTO_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@scripts/run_tests.sh $(ASAN_BUILD)
+
+bench: setup
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPELTO_BENCH=ON >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@scripts/run_bench.sh $(BENCH_BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

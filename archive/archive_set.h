@@ -1,0 +1,41 @@
+// Mounting archive files and looking entries up by name hash: plain logic
+// with status results; asset.cpp turns the statuses into the engine's
+// messages and fatal errors.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int kMaxArchives = 8;
+
+struct AssetBuffer {
+  int32_t size;   // unpacked size in bytes
+  uint8_t* data;  // owned by the caller of AssetLoad until AssetFree
+};
+
+struct ArchiveRecord {
+  std::string path;  // the path as opened
+  int priority;      // 0-255, higher overrides lower
+  uint32_t entryCount;
+};
+
+struct DirectoryRecord {
+  uint32_t nameHash;
+  uint32_t entryOffset;
+  int32_t archiveIndex;  // position in the priority-sorted archive table
+};
+
+struct ArchiveSet {
+  ArchiveRecord archives[kMaxArchives];
+  int archiveCount;
+  std::vector<DirectoryRecord> directory;  // sorted by nameHash, duplicates merged
+};
+
+enum class MountStatus { Ok, CannotFindData, CannotAccess, Corrupted, OutOfMemory };
+enum class LoadStatus { Ok, Missing, Corrupt, OutOfMemory };
+
+MountStatus MountArchiveSet(const char* dataPath, ArchiveSet* set);
+void UnmountArchiveSet(ArchiveSet* set);
+LoadStatus LoadArchiveEntry(const ArchiveSet& set, const char* name, AssetBuffer* buffer);

@@ -1,0 +1,15 @@
+// The engine's archive interface: mount once at start-up, load entries by name.
+#pragma once
+
+#include "archive/archive_set.h"
+
+// Mounts the *.DAT archives of the data path; shows its own message on failure.
+bool MountArchives();
+void UnmountArchives();
+
+// Fills buffer with the unpacked entry; a missing or corrupt entry ends the
+// process through FatalError, so a caller that gets control back has its data.
+bool AssetLoad(AssetBuffer* buffer, const char* name);
+
+// Releases buffer->data and sets it to null; size is left as it was.
+void AssetFree(AssetBuffer* buffer);

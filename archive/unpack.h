@@ -1,0 +1,14 @@
+// Decoder of the packed entry stream (an LZ77 bit stream read backwards).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t kBlockHeaderSize = 12;  // unpacked size, block size, check word
+
+// Unpacks a complete block (header included, blockSize bytes) into output,
+// which has room for exactly outputSize bytes. Returns true when the check
+// word matches and the stream is well formed; a stream that would write below
+// the output, copy from beyond it or read into the header gives false. Never
+// reads or writes outside the two buffers.
+bool UnpackEntry(const uint8_t* block, size_t blockSize, uint8_t* output, size_t outputSize);

@@ -1,0 +1,20 @@
+// The one ordered registration table of the engine API. Each area adds its
+// functions here when it builds them, in the order scripts have always seen
+// them registered:
+//   OsUpdate OsQuit OsTicks OsDisplayWidth OsDisplayHeight OsProfilePath
+//   OsCreateDirectory OsScanPath OsVSync OsCRTFilter OpenDisplay CloseDisplay
+//   Flip Line FillRect Plot Box Cls LoadTileset DeleteTileset Sprite
+//   AssignTileset AssignMap LoadMap DeleteMap CreateMap Playfield MapWidth
+//   MapHeight TileWidth TileHeight SetTile GetTile GetTileFlipping KeyDown
+//   KeyPressed Inkey KeyRepeatOn KeyRepeatOff MouseX MouseY MouseLMB MouseRMB
+//   MouseOn MouseOff JoystickPosition JoystickButton LoadMusic PlayMusic
+//   SetMusicVolume StopMusic DeleteMusic LoadSound PlaySound
+//   GetSoundDefaultRate SetChannelVolume SetChannelPanning StopChannel
+//   IsChannelActive DeleteSound CreateBank DeleteBank BankSize BLoad BSave
+//   Peek Poke Deek Doke Randomize Rnd
+// Only functions that are really built are listed; none is a placeholder.
+#include "host/api_table.h"
+
+const ApiFunction kEngineApi[] = {
+    {nullptr, nullptr},
+};

@@ -1,0 +1,43 @@
+// pelto-tool: turns Lua source and media into what the engine loads.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
+  const char* summary;
+};
+
+const Command kCommands[] = {
+    {"compile", RunCompileCommand, "compile SRC.lua -o OUT.prg   compile a Lua script to the engine's chunk form"},
+    {"pack", RunPackCommand, "pack -o OUT.DAT [--priority N] [-C DIR] PATH...   pack files into an archive"},
+};
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out, "usage: pelto-tool COMMAND [ARGS...]\n\ncommands:\n");
+  for (const Command& command : kCommands) std::fprintf(out, "  %s\n", command.summary);
+  std::fprintf(out, "\n'pelto-tool COMMAND --help' describes a command.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "help") == 0) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const Command& command : kCommands) {
+    if (std::strcmp(argv[1], command.name) == 0) return command.run(argc - 1, argv + 1);
+  }
+  std::fprintf(stderr, "pelto-tool: unknown command '%s'\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}
