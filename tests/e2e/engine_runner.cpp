@@ -164,7 +164,9 @@ RunResult RunGame(const ScratchDir& dir, const std::vector<std::string>& extraAr
   std::vector<std::string> argv = {EnginePath(), "--datapath", dir / "data"};
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   fs::create_directories(dir / "home");
-  std::map<std::string, std::string> fullEnv = {{"PELTO_NO_DIALOG", "1"}, {"HOME", dir / "home"}};
+  // A test HOME and no XDG_DATA_HOME: the profile folder is the test's own.
+  std::map<std::string, std::string> fullEnv = {
+      {"PELTO_NO_DIALOG", "1"}, {"HOME", dir / "home"}, {"XDG_DATA_HOME", ""}};
   for (const auto& [key, value] : env) fullEnv[key] = value;
   return RunProcess(argv, dir.path(), fullEnv);
 }

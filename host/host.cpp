@@ -1,0 +1,61 @@
+// Process-wide host state and the two ways the engine reports failure.
+#include "host/host.h"
+
+#include <cstdlib>
+
+#include "host/key_table.h"
+#include "host/window_system.h"
+#include "host/host_state.h"
+
+namespace {
+
+const char* dataPath = ".";
+char profilePath[kProfilePathSize] = "";
+HostInfo hostInfo = {kKeyTable, 0, nullptr, 0, 0};
+int closeRequested = 0;
+
+}  // namespace
+
+const char* FatalErrorMessage(int code) {
+  switch (code) {
+    case FATAL_OUT_OF_MEMORY: return "Out of memory.";
+    case FATAL_DATA: return "Data file missing or corrupt.";
+    case FATAL_OPENGL: return "An OpenGL error occurred.";
+    default: return "A fatal error occurred.";
+  }
+}
+
+void FatalError(int code) {
+  ShowErrorBox(FatalErrorMessage(code));
+  HostShutdown();
+  // The Lua state, the mixer and the archives are left to the process's end.
+  std::exit(1);
+}
+
+void HostShutdown() {
+  WindowSystemTerminate();
+}
+
+const char* HostDataPath() { return dataPath; }
+const char* HostProfilePath() { return profilePath; }
+const HostInfo* HostGetInfo() { return &hostInfo; }
+int HostCloseRequested() { return closeRequested; }
+
+void HostRequestClose() { closeRequested = 1; }
+
+bool HostStartup(int argc, char** argv) {
+  StartupOptions options = {".", 0};
+  ParseOptions(argc, argv, &options, &Display());
+  dataPath = options.dataPath;
+  SettleProfilePath(options.portableMode, [](const char* name) -> const char* { return std::getenv(name); },
+                    profilePath);
+  if (!WindowSystemInit()) {
+    ShowErrorBox("Unable to initialise GLFW.");
+    return false;
+  }
+  closeRequested = 0;
+  hostInfo.argc = argc;
+  hostInfo.argv = argv;
+  WindowSystemDesktopSize(&hostInfo.desktopWidth, &hostInfo.desktopHeight);
+  return true;
+}
