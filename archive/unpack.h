@@ -12,3 +12,8 @@ constexpr size_t kBlockHeaderSize = 12;  // unpacked size, block size, check wor
 // the output, copy from beyond it or read into the header gives false. Never
 // reads or writes outside the two buffers.
 bool UnpackEntry(const uint8_t* block, size_t blockSize, uint8_t* output, size_t outputSize);
+
+// The largest unpacked size that a block of blockSize bytes can possibly
+// produce (every bit of it spent on 256-byte matches). A header that claims
+// more is damaged; the loader refuses it before allocating the output.
+uint64_t MaxUnpackedSize(size_t blockSize);

@@ -15,6 +15,26 @@
 // Only functions that are really built are listed; none is a placeholder.
 #include "host/api_table.h"
 
+#include "banks/bank_api.h"
+#include "banks/random_api.h"
+#include "host/os_api.h"
+
 const ApiFunction kEngineApi[] = {
+    {LuaOsDisplayWidth, "OsDisplayWidth"},
+    {LuaOsDisplayHeight, "OsDisplayHeight"},
+    {LuaOsProfilePath, "OsProfilePath"},
+    {LuaOsCreateDirectory, "OsCreateDirectory"},
+    {LuaOsScanPath, "OsScanPath"},
+    {LuaCreateBank, "CreateBank"},
+    {LuaDeleteBank, "DeleteBank"},
+    {LuaBankSize, "BankSize"},
+    {LuaBLoad, "BLoad"},
+    {LuaBSave, "BSave"},
+    {LuaPeek, "Peek"},
+    {LuaPoke, "Poke"},
+    {LuaDeek, "Deek"},
+    {LuaDoke, "Doke"},
+    {LuaRandomize, "Randomize"},
+    {LuaRnd, "Rnd"},
     {nullptr, nullptr},
 };

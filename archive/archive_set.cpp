@@ -1,0 +1,304 @@
+// Mounting the *.DAT archives of a folder and loading entries by name hash.
+//
+// Archive file: "[VX]", version 1, priority byte, entry blocks anywhere,
+// then the entry count N at offset D, N records {name hash, entry offset},
+// and D itself as the last four bytes. The format guards itself only by the
+// magic, the version and each entry's check word; everything else a damaged
+// file could hold is checked here, so that no read leaves the file and no
+// allocation trusts a wild size:
+//
+//   refused at mount ("Data file corrupted.", MountStatus::Corrupted):
+//     a file too short for its header and directory offset, a directory
+//     offset inside the header, an entry count whose records do not fit
+//     between the directory offset and the last four bytes, an entry offset
+//     inside the header or whose 12-byte block header passes the file's end;
+//   refused at load (FatalError 3 through LoadStatus::Corrupt):
+//     a block size below 16 (no stream word), not 12 plus whole words, or
+//     passing the file's end; an unpacked size of 0, above 2^31 - 1 or above
+//     what the block could ever produce; a stream that fails the decoder.
+//
+// Choices the format leaves open:
+//   - archives of equal priority are ordered by path (byte order), so the
+//     one whose name sorts last wins, whatever order the folder lists them in;
+//   - of two records with the same hash in one archive, the first in the
+//     file's directory wins (the merged directory is sorted stably).
+#include "archive/archive_set.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "archive/name_hash.h"
+#include "archive/unpack.h"
+
+namespace {
+
+constexpr size_t kPathMax = 511;            // longest path kept, in characters
+constexpr uint64_t kArchiveHeaderSize = 6;  // magic, version, priority
+constexpr uint64_t kRecordSize = 8;
+constexpr size_t kRecordsPerRead = 512;     // directory records read in one go
+
+// An archive opened for reading, with a sticky error flag: reads past the
+// end of the file or short reads set `failed` and yield zeros, so a caller
+// reads a whole header and tests the flag once.
+struct ArchiveFile {
+  int fd = -1;
+  uint64_t size = 0;
+  bool failed = false;
+
+  bool Open(const std::string& path) {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      Close();
+      return false;
+    }
+    size = uint64_t(info.st_size);
+    return true;
+  }
+  void Close() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  ~ArchiveFile() { Close(); }
+
+  void Read(uint64_t offset, void* into, size_t length) {
+    if (failed || offset > size || length > size - offset) {
+      failed = true;
+      std::memset(into, 0, length);
+      return;
+    }
+    uint8_t* to = static_cast<uint8_t*>(into);
+    while (length > 0) {
+      ssize_t got = pread(fd, to, length, off_t(offset));
+      if (got <= 0) {
+        failed = true;
+        std::memset(to, 0, length);
+        return;
+      }
+      to += got;
+      offset += uint64_t(got);
+      length -= size_t(got);
+    }
+  }
+  uint32_t ReadU32(uint64_t offset) {
+    uint8_t b[4];
+    Read(offset, b, 4);
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+  }
+};
+
+inline uint32_t GetU32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Reads the directory offset D and checks that N records fit between it and
+// the last four bytes. Returns false for a damaged directory.
+bool ReadDirectoryOffset(ArchiveFile* file, uint32_t* directoryOffset) {
+  if (file->size < kArchiveHeaderSize + 8) return false;  // header, N and D at least
+  uint32_t d = file->ReadU32(file->size - 4);
+  if (file->failed || d < kArchiveHeaderSize || uint64_t(d) + 4 > file->size - 4) return false;
+  *directoryOffset = d;
+  return true;
+}
+
+bool DirectoryFits(const ArchiveFile& file, uint32_t directoryOffset, uint32_t entryCount) {
+  return uint64_t(directoryOffset) + 4 + kRecordSize * entryCount <= file.size - 4;
+}
+
+// First pass: magic, version, priority and entry count of one archive.
+MountStatus ReadArchiveHeader(ArchiveRecord* archive) {
+  ArchiveFile file;
+  if (!file.Open(archive->path)) return MountStatus::CannotAccess;
+  uint8_t header[kArchiveHeaderSize];
+  file.Read(0, header, sizeof header);
+  if (file.failed || std::memcmp(header, "[VX]", 4) != 0 || header[4] != 1) return MountStatus::Corrupted;
+  archive->priority = header[5];
+  uint32_t directoryOffset = 0;
+  if (!ReadDirectoryOffset(&file, &directoryOffset)) return MountStatus::Corrupted;
+  archive->entryCount = file.ReadU32(directoryOffset);
+  if (file.failed || !DirectoryFits(file, directoryOffset, archive->entryCount)) return MountStatus::Corrupted;
+  return MountStatus::Ok;
+}
+
+// Second pass: appends the archive's directory records, in file order.
+MountStatus ReadArchiveDirectory(const ArchiveRecord& archive, int archiveIndex,
+                                 std::vector<DirectoryRecord>* directory) {
+  ArchiveFile file;
+  if (!file.Open(archive.path)) return MountStatus::CannotAccess;
+  uint32_t directoryOffset = 0;
+  // The file may have changed since the first pass; the count read then is
+  // what the directory was sized for, so it must still fit.
+  if (!ReadDirectoryOffset(&file, &directoryOffset) || !DirectoryFits(file, directoryOffset, archive.entryCount)) {
+    return MountStatus::Corrupted;
+  }
+  uint8_t records[kRecordsPerRead * kRecordSize];
+  uint64_t at = uint64_t(directoryOffset) + 4;
+  uint32_t left = archive.entryCount;
+  while (left > 0) {
+    size_t batch = std::min<size_t>(left, kRecordsPerRead);
+    file.Read(at, records, batch * kRecordSize);
+    if (file.failed) return MountStatus::Corrupted;
+    for (size_t i = 0; i < batch; ++i) {
+      uint32_t hash = GetU32(records + i * kRecordSize);
+      uint32_t offset = GetU32(records + i * kRecordSize + 4);
+      // The block header must lie past the archive header and inside the file.
+      if (offset < kArchiveHeaderSize || uint64_t(offset) + kBlockHeaderSize > file.size) {
+        return MountStatus::Corrupted;
+      }
+      directory->push_back(DirectoryRecord{hash, offset, archiveIndex});
+    }
+    at += batch * kRecordSize;
+    left -= uint32_t(batch);
+  }
+  return MountStatus::Ok;
+}
+
+// Lists the folder and keeps the first kMaxArchives regular files named
+// "*.DAT" (any case, something before the extension), in listing order.
+MountStatus ListArchives(const char* dataPath, ArchiveSet* set) {
+  DIR* folder = opendir(dataPath);
+  if (!folder) return MountStatus::CannotFindData;
+  while (set->archiveCount < kMaxArchives) {
+    struct dirent* item = readdir(folder);
+    if (!item) break;
+    size_t nameLength = std::strlen(item->d_name);
+    if (nameLength <= 4 || strcasecmp(item->d_name + nameLength - 4, ".DAT") != 0) continue;
+    char path[kPathMax + 1];
+    std::snprintf(path, sizeof path, "%s/%s", dataPath, item->d_name);
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    ArchiveRecord& archive = set->archives[set->archiveCount++];
+    archive.path = path;
+    archive.priority = 0;
+    archive.entryCount = 0;
+  }
+  closedir(folder);
+  return MountStatus::Ok;
+}
+
+// Every run of records with one hash takes the winner's offset and archive:
+// the highest archive index, and within it the first record of the run.
+void MergeDuplicates(std::vector<DirectoryRecord>* directory) {
+  std::vector<DirectoryRecord>& records = *directory;
+  size_t start = 0;
+  while (start < records.size()) {
+    size_t end = start + 1;
+    size_t winner = start;
+    while (end < records.size() && records[end].nameHash == records[start].nameHash) {
+      if (records[end].archiveIndex > records[winner].archiveIndex) winner = end;
+      ++end;
+    }
+    const DirectoryRecord chosen = records[winner];
+    for (size_t i = start; i < end; ++i) records[i] = chosen;
+    start = end;
+  }
+}
+
+MountStatus MountInto(const char* dataPath, ArchiveSet* set) {
+  MountStatus status = ListArchives(dataPath, set);
+  if (status != MountStatus::Ok) return status;
+
+  uint64_t totalEntries = 0;
+  for (int i = 0; i < set->archiveCount; ++i) {
+    status = ReadArchiveHeader(&set->archives[i]);
+    if (status != MountStatus::Ok) return status;
+    totalEntries += set->archives[i].entryCount;
+  }
+
+  // Lowest priority first; equal priorities by path, so the result does not
+  // depend on the order the file system lists the folder in.
+  std::sort(set->archives, set->archives + set->archiveCount, [](const ArchiveRecord& a, const ArchiveRecord& b) {
+    if (a.priority != b.priority) return a.priority < b.priority;
+    return std::strcmp(a.path.c_str(), b.path.c_str()) < 0;
+  });
+
+  set->directory.reserve(size_t(totalEntries));
+  for (int i = 0; i < set->archiveCount; ++i) {
+    status = ReadArchiveDirectory(set->archives[i], i, &set->directory);
+    if (status != MountStatus::Ok) return status;
+  }
+
+  // Stable: within one hash the records stay in archive order, then file order.
+  std::stable_sort(set->directory.begin(), set->directory.end(),
+                   [](const DirectoryRecord& a, const DirectoryRecord& b) { return a.nameHash < b.nameHash; });
+  MergeDuplicates(&set->directory);
+  return MountStatus::Ok;
+}
+
+}  // namespace
+
+MountStatus MountArchiveSet(const char* dataPath, ArchiveSet* set) {
+  UnmountArchiveSet(set);
+  MountStatus status;
+  try {
+    status = MountInto(dataPath, set);
+  } catch (const std::bad_alloc&) {
+    status = MountStatus::OutOfMemory;
+  }
+  if (status != MountStatus::Ok) UnmountArchiveSet(set);
+  return status;
+}
+
+void UnmountArchiveSet(ArchiveSet* set) {
+  for (ArchiveRecord& archive : set->archives) {
+    std::string().swap(archive.path);
+    archive.priority = 0;
+    archive.entryCount = 0;
+  }
+  set->archiveCount = 0;
+  std::vector<DirectoryRecord>().swap(set->directory);
+}
+
+LoadStatus LoadArchiveEntry(const ArchiveSet& set, const char* name, AssetBuffer* buffer) {
+  buffer->data = nullptr;
+  buffer->size = 0;
+  if (!name) return LoadStatus::Missing;
+
+  const uint32_t hash = NameHash(name, std::strlen(name));
+  auto found = std::lower_bound(set.directory.begin(), set.directory.end(), hash,
+                                [](const DirectoryRecord& record, uint32_t h) { return record.nameHash < h; });
+  if (found == set.directory.end() || found->nameHash != hash) return LoadStatus::Missing;
+  if (found->archiveIndex < 0 || found->archiveIndex >= set.archiveCount) return LoadStatus::Missing;
+
+  // Plain descriptor reads: the only allocations of a load are the block and
+  // the output (stdio would add a buffer of its own).
+  ArchiveFile file;
+  if (!file.Open(set.archives[found->archiveIndex].path)) return LoadStatus::Missing;
+  const uint64_t entryOffset = found->entryOffset;
+  const uint32_t unpackedSize = file.ReadU32(entryOffset);
+  const uint32_t blockSize = file.ReadU32(entryOffset + 4);
+  if (file.failed || blockSize < kBlockHeaderSize + 4 || (blockSize - kBlockHeaderSize) % 4 != 0 ||
+      uint64_t(blockSize) > file.size - entryOffset || unpackedSize == 0 || unpackedSize > 0x7fffffffu ||
+      unpackedSize > MaxUnpackedSize(blockSize)) {
+    return LoadStatus::Corrupt;
+  }
+
+  uint8_t* block = static_cast<uint8_t*>(std::malloc(blockSize));
+  uint8_t* output = static_cast<uint8_t*>(std::malloc(unpackedSize));
+  LoadStatus status = LoadStatus::Ok;
+  if (!block || !output) {
+    status = LoadStatus::OutOfMemory;
+  } else {
+    file.Read(entryOffset, block, blockSize);
+    file.Close();
+    if (file.failed || !UnpackEntry(block, blockSize, output, unpackedSize)) status = LoadStatus::Corrupt;
+  }
+  std::free(block);
+  if (status != LoadStatus::Ok) {
+    std::free(output);
+    return status;
+  }
+  buffer->data = output;
+  buffer->size = int32_t(unpackedSize);
+  return LoadStatus::Ok;
+}
