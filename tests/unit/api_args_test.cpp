@@ -127,7 +127,8 @@ TEST_F(ArgsTest, StringArgumentTurnsNumbersIntoStringsInPlace) {
   EXPECT_STREQ(ArgString(L, 1, &length), "12");
   EXPECT_EQ(length, 2u);
   EXPECT_EQ(lua_type(L, 1), LUA_TSTRING);  // the argument itself changed
-  EXPECT_EQ(std::string(ArgString(L, 3, &length), length), std::string("a\0b", 3));
+  const char* bytes = ArgString(L, 3, &length);
+  EXPECT_EQ(std::string(bytes, length), std::string("a\0b", 3));
   EXPECT_EQ(ArgString(L, 4, &length), nullptr);
   EXPECT_EQ(length, 0u);
   EXPECT_EQ(ArgString(L, 5), nullptr);
