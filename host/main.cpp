@@ -1,5 +1,6 @@
 // pelto: mounts a game's archives and runs its boot.prg until it returns.
 #include "archive/asset.h"
+#include "banks/bank.h"
 #include "host/host.h"
 #include "host/host_state.h"
 #include "host/script_host.h"
@@ -10,6 +11,9 @@ int main(int argc, char** argv) {
 
   // A mount failure has shown its own message; nothing else runs.
   if (!MountArchives()) return 1;
+
+  // Every resource table starts empty.
+  ClearBanks();
 
   ScriptHost();
 

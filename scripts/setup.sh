@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   liblua5.1-0-dev libglfw3-dev portaudio19-dev libstb-dev libgl-dev libsdl2-dev
   libgtest-dev googletest zlib1g-dev
-  xvfb xauth xdotool x11-apps x11-utils
+  xvfb xauth xfonts-base xdotool x11-apps x11-utils
 )
 
 missing=()
