@@ -70,13 +70,37 @@ void ErrorText(lua_State* L, char* out, size_t size) {
   }
 }
 
+struct BootLoad {
+  const AssetBuffer* boot;
+  int status;
+};
+
+// Loads boot.prg as a protected call, so that memory running out while the
+// loader pushes its result is reported as memory, not as a panic. The loaded
+// function or the message is left in the registry under kBootKey.
+const char kBootKey = 0;
+int LoadBoot(lua_State* L) {
+  BootLoad* load = static_cast<BootLoad*>(lua_touserdata(L, 1));
+  load->status = LoadEngineChunk(L, reinterpret_cast<const char*>(load->boot->data),
+                                 static_cast<size_t>(load->boot->size), "boot.prg");
+  lua_pushlightuserdata(L, const_cast<char*>(&kBootKey));
+  lua_insert(L, -2);
+  lua_rawset(L, LUA_REGISTRYINDEX);
+  return 0;
+}
+
 }  // namespace
 
 int RunBootScript(lua_State* L) {
   AssetBuffer boot = {0, nullptr};
   if (!AssetLoad(&boot, "boot.prg")) FatalError(FATAL_DATA);
-  int status = LoadEngineChunk(L, reinterpret_cast<const char*>(boot.data), static_cast<size_t>(boot.size),
-                               "boot.prg");
+  BootLoad load = {&boot, 0};
+  int status = lua_cpcall(L, LoadBoot, &load);
+  if (status == 0) {
+    status = load.status;
+    lua_pushlightuserdata(L, const_cast<char*>(&kBootKey));
+    lua_rawget(L, LUA_REGISTRYINDEX);
+  }
   if (status == 0) status = lua_pcall(L, 0, 0, 0);  // no traceback handler
 
   char text[kErrorTextSize];
