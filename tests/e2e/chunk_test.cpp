@@ -11,18 +11,6 @@ namespace {
 
 const std::string kEngineHeader("\x04PRG\x10\x01\x01\x04\x04\x04\x08\x00", 12);
 
-std::vector<std::string> ErrorLines(const std::string& err) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < err.size()) {
-    size_t end = err.find('\n', start);
-    if (end == std::string::npos) end = err.size();
-    std::string line = err.substr(start, end - start);
-    if (line.rfind("Error: ", 0) == 0) lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
 
 // Runs a game whose boot.prg is exactly these bytes.
 RunResult RunBootBytes(const std::string& bytes) {

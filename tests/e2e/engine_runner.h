@@ -57,3 +57,6 @@ RunResult RunGame(const ScratchDir& dir, const std::vector<std::string>& extraAr
 
 // Compiles boot.lua from `bootSource`, packs it alone and runs it.
 RunResult RunBootSource(const std::string& bootSource, const std::vector<std::string>& extraArgs = {});
+
+// The "Error: ..." lines of a run's stderr, in order.
+std::vector<std::string> ErrorLines(const std::string& err);

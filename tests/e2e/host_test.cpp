@@ -7,19 +7,6 @@
 
 namespace {
 
-// The "Error: ..." lines the engine wrote, in order.
-std::vector<std::string> ErrorLines(const std::string& err) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < err.size()) {
-    size_t end = err.find('\n', start);
-    if (end == std::string::npos) end = err.size();
-    std::string line = err.substr(start, end - start);
-    if (line.rfind("Error: ", 0) == 0) lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
 
 TEST(BootScript, ReturningEndsTheRunWithExitCodeZero) {
   RunResult r = RunBootSource("print('hello from boot') return 1, 2, 3");

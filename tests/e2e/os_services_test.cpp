@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/reference.h"
 #include "tests/e2e/engine_runner.h"
 
 namespace fs = std::filesystem;
@@ -18,15 +19,6 @@ void Touch(const std::string& path, const std::string& when) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
 }
 
-time_t Utc(int year, int month, int day, int hour, int minute) {
-  struct tm t = {};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  return timegm(&t);
-}
 
 // Prints every entry of a listing with all its fields and their count.
 const char* kListFunction = R"(
@@ -76,12 +68,12 @@ TEST(OsListing, ListsEntriesSortedWithTheirDetails) {
     time_t modified;
   };
   const Row rows[] = {
-      {"A.txt\tfalse\t0\t12:30AM Thu, Feb 29 2024\t5", Utc(2024, 2, 29, 0, 30)},
-      {"b.sav\tfalse\t1234\t2:07PM Tue, Sep 3 2013\t5", Utc(2013, 9, 3, 14, 7)},
-      {"huge\tfalse\t2147483647\t11:59PM Tue, Dec 31 2030\t5", Utc(2030, 12, 31, 23, 59)},
-      {"later\tfalse\t2\t12:00PM Fri, Jan 1 2100\t5", Utc(2100, 1, 1, 12, 0)},
-      {"old\tfalse\t1\t12:00AM Fri, Jan 1 1960\t5", Utc(1960, 1, 1, 0, 0)},
-      {"sub\ttrue\t", Utc(2013, 9, 3, 9, 5)},  // a folder's size is the file system's
+      {"A.txt\tfalse\t0\t12:30AM Thu, Feb 29 2024\t5", UtcTime(2024, 2, 29, 0, 30)},
+      {"b.sav\tfalse\t1234\t2:07PM Tue, Sep 3 2013\t5", UtcTime(2013, 9, 3, 14, 7)},
+      {"huge\tfalse\t2147483647\t11:59PM Tue, Dec 31 2030\t5", UtcTime(2030, 12, 31, 23, 59)},
+      {"later\tfalse\t2\t12:00PM Fri, Jan 1 2100\t5", UtcTime(2100, 1, 1, 12, 0)},
+      {"old\tfalse\t1\t12:00AM Fri, Jan 1 1960\t5", UtcTime(1960, 1, 1, 0, 0)},
+      {"sub\ttrue\t", UtcTime(2013, 9, 3, 9, 5)},  // a folder's size is the file system's
   };
   std::vector<std::string> lines;
   for (size_t start = 0, end; start < r.out.size(); start = end + 1) {

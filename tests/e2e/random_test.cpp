@@ -6,34 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/reference.h"
 #include "tests/e2e/engine_runner.h"
 
 namespace {
 
 // xorshift128 with the engine's seeding rule, written out again on 64-bit
 // numbers masked to 32 bits after each step.
-struct Xorshift {
-  uint64_t x = 123456789, y = 362436069, z = 521288629, w = 88675123;
-  static constexpr uint64_t kMask = 0xFFFFFFFFull;
-
-  uint64_t Next() {
-    uint64_t t = (x ^ (x << 11)) & kMask;
-    x = y;
-    y = z;
-    z = w;
-    w = (w ^ (w >> 19) ^ t ^ (t >> 8)) & kMask;
-    return w;
-  }
-  void Seed(uint64_t s) {
-    s &= kMask;
-    x = ((s * 65537) & kMask) ^ 123456789;
-    y = (s * 257 + 362436069) & kMask;
-    z = (s * 32769 + 521288629) & kMask;
-    w = (s * 88675123) & kMask;
-    for (int i = 0; i < 4; ++i) Next();
-  }
-  double Real() { return static_cast<double>(Next()) * (1.0 / 4294967295.0); }
-};
 
 // The text the scripts print: every double with 17 significant digits,
 // which identifies it bit for bit.
@@ -55,7 +34,7 @@ TEST(RandomScripts, SequencesOfSeveralSeedsMatchTheFormulas) {
     end
   )");
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  Xorshift reference;
+  XorshiftReference reference;
   std::string expected;
   for (int i = 0; i < 5; ++i) expected += G17(reference.Real());
   // -1 is the 32-bit word 0xFFFFFFFF.
@@ -83,7 +62,7 @@ TEST(RandomScripts, SeedArgumentsReadAsIntegers) {
   std::string expected;
   // missing, numeric string, halves to even, wrap modulo 2^32, no number
   for (uint64_t seed : {0ull, 7ull, 2ull, 4ull, 1ull, 0ull, 0ull}) {
-    Xorshift reference;
+    XorshiftReference reference;
     reference.Seed(seed);
     expected += G17(reference.Real());
   }
@@ -101,7 +80,7 @@ TEST(RandomScripts, ScaleIsAppliedOnlyForNumbers) {
     print(a == Rnd(10))
   )");
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  Xorshift reference;
+  XorshiftReference reference;
   reference.Seed(9);
   std::string expected;
   expected += G17(reference.Real() * 10);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/reference.h"
+
 #include "host/os_services.h"
 
 namespace fs = std::filesystem;
@@ -36,35 +38,25 @@ class ZoneScope {
   std::string old_;
 };
 
-// Seconds since 1970 of a UTC calendar time.
-time_t Utc(int year, int month, int day, int hour, int minute) {
-  struct tm t = {};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  return timegm(&t);
-}
 
 TEST(ModifiedText, UsesTwelveHourClockAndEnglishNames) {
   ZoneScope zone("UTC");
-  EXPECT_EQ(FormatModified(Utc(2013, 9, 3, 14, 7)), "2:07PM Tue, Sep 3 2013");
-  EXPECT_EQ(FormatModified(Utc(2013, 9, 3, 9, 5)), "9:05AM Tue, Sep 3 2013");
-  EXPECT_EQ(FormatModified(Utc(2024, 12, 25, 0, 0)), "12:00AM Wed, Dec 25 2024");
-  EXPECT_EQ(FormatModified(Utc(2024, 1, 31, 12, 59)), "12:59PM Wed, Jan 31 2024");
-  EXPECT_EQ(FormatModified(Utc(2001, 5, 10, 23, 30)), "11:30PM Thu, May 10 2001");
+  EXPECT_EQ(FormatModified(UtcTime(2013, 9, 3, 14, 7)), "2:07PM Tue, Sep 3 2013");
+  EXPECT_EQ(FormatModified(UtcTime(2013, 9, 3, 9, 5)), "9:05AM Tue, Sep 3 2013");
+  EXPECT_EQ(FormatModified(UtcTime(2024, 12, 25, 0, 0)), "12:00AM Wed, Dec 25 2024");
+  EXPECT_EQ(FormatModified(UtcTime(2024, 1, 31, 12, 59)), "12:59PM Wed, Jan 31 2024");
+  EXPECT_EQ(FormatModified(UtcTime(2001, 5, 10, 23, 30)), "11:30PM Thu, May 10 2001");
 }
 
 TEST(ModifiedText, FollowsTheLocalZone) {
   // Eastern European summer time, UTC+3 in September, without tz files.
   ZoneScope zone("EET-2EEST,M3.5.0/3,M10.5.0/4");
-  EXPECT_EQ(FormatModified(Utc(2013, 9, 3, 11, 7)), "2:07PM Tue, Sep 3 2013");
+  EXPECT_EQ(FormatModified(UtcTime(2013, 9, 3, 11, 7)), "2:07PM Tue, Sep 3 2013");
 }
 
 TEST(ModifiedText, TimesBefore1970ConvertAndUnconvertibleTimesAreEmpty) {
   ZoneScope zone("UTC");
-  EXPECT_EQ(FormatModified(Utc(1960, 1, 1, 0, 0)), "12:00AM Fri, Jan 1 1960");
+  EXPECT_EQ(FormatModified(UtcTime(1960, 1, 1, 0, 0)), "12:00AM Fri, Jan 1 1960");
   // A year beyond what the calendar record can hold cannot be converted.
   EXPECT_EQ(FormatModified(static_cast<time_t>(INT64_MAX)), "");
   // The last second that still converts: year 2147485547, the longest text.

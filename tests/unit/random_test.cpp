@@ -6,33 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/reference.h"
+
 #include "banks/random.h"
 
 namespace {
 
 // The formulas once more, on 64-bit numbers masked to 32 bits after every
 // operation, so that a slip in the engine's unsigned arithmetic shows up.
-struct Reference {
-  uint64_t x = 123456789, y = 362436069, z = 521288629, w = 88675123;
-  static constexpr uint64_t kMask = 0xFFFFFFFFull;
-
-  uint64_t Next() {
-    uint64_t t = (x ^ ((x << 11) & kMask)) & kMask;
-    x = y;
-    y = z;
-    z = w;
-    w = (w ^ (w >> 19) ^ t ^ (t >> 8)) & kMask;
-    return w;
-  }
-  void Seed(uint64_t s) {
-    s &= kMask;
-    x = ((s * 65537) & kMask) ^ 123456789;
-    y = (s * 257 + 362436069) & kMask;
-    z = (s * 32769 + 521288629) & kMask;
-    w = (s * 88675123) & kMask;
-    for (int i = 0; i < 4; ++i) Next();
-  }
-};
 
 TEST(RandomGenerator, StartsWithTheKnownSequence) {
   RandomState state = kRandomInitial;
@@ -69,7 +50,7 @@ TEST(RandomGenerator, MatchesThePlainRenderingForManySeeds) {
   for (uint32_t seed : {0u, 1u, 2u, 42u, 12345u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
     RandomState state = kRandomInitial;
     RandomSeed(state, seed);
-    Reference reference;
+    XorshiftReference reference;
     reference.Seed(seed);
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(RandomNext(state), reference.Next()) << seed << " #" << i;
   }
