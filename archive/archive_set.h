@@ -36,6 +36,14 @@ struct ArchiveSet {
 enum class MountStatus { Ok, CannotFindData, CannotAccess, Corrupted, OutOfMemory };
 enum class LoadStatus { Ok, Missing, Corrupt, OutOfMemory };
 
+// Mounts the first kMaxArchives "*.DAT" files of dataPath (any case) into
+// set, replacing what it held. A damaged directory is refused here
+// (Corrupted); on any failure the set is left empty.
 MountStatus MountArchiveSet(const char* dataPath, ArchiveSet* set);
 void UnmountArchiveSet(ArchiveSet* set);
+
+// Finds `name` by hash and unpacks it into a malloc'd buffer of exactly its
+// size (free it with AssetFree or free). Allocates the block and the output
+// and nothing else. Missing: unknown name or archive gone; Corrupt: a damaged
+// block. On failure buffer holds {0, null}.
 LoadStatus LoadArchiveEntry(const ArchiveSet& set, const char* name, AssetBuffer* buffer);

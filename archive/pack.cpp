@@ -163,30 +163,32 @@ class RecentMatch {
 };
 
 // Minimum of values over a window of indices that only moves forward, each
-// index carrying the last position it may serve.
+// index carrying the last position it may serve. Entries live for at most
+// kLongLiteralMax + 1 positions, so a small ring holds them all.
 class WindowMinimum {
  public:
-  explicit WindowMinimum(size_t capacity) : index_(capacity), value_(capacity), until_(capacity) {}
-
   void Push(int32_t index, int64_t value, int64_t until) {
-    while (tail_ > head_ && value_[tail_ - 1] >= value) --tail_;
-    index_[tail_] = index;
-    value_[tail_] = value;
-    until_[tail_] = until;
+    while (tail_ > head_ && slots_[(tail_ - 1) & kMask].value >= value) --tail_;
+    slots_[tail_ & kMask] = Slot{index, value, until};
     ++tail_;
   }
   // Drops entries that cannot serve position `at` (their `until` is below it).
   void Expire(int64_t at) {
-    while (head_ < tail_ && until_[head_] < at) ++head_;
+    while (head_ < tail_ && slots_[head_ & kMask].until < at) ++head_;
   }
   bool Empty() const { return head_ == tail_; }
-  int32_t FrontIndex() const { return index_[head_]; }
-  int64_t FrontValue() const { return value_[head_]; }
+  int32_t FrontIndex() const { return slots_[head_ & kMask].index; }
+  int64_t FrontValue() const { return slots_[head_ & kMask].value; }
 
  private:
-  std::vector<int32_t> index_;
-  std::vector<int64_t> value_;
-  std::vector<int64_t> until_;
+  static constexpr size_t kCapacity = 512;  // > the longest life of an entry
+  static constexpr size_t kMask = kCapacity - 1;
+  struct Slot {
+    int32_t index;
+    int64_t value;
+    int64_t until;
+  };
+  Slot slots_[kCapacity];
   size_t head_ = 0, tail_ = 0;
 };
 
@@ -266,7 +268,7 @@ std::vector<uint8_t> PackReversed(const uint8_t* data, int size) {
   // [j-264, j-9]; a run from i costs cost[i] - 8i + head + 8j. Long matches
   // reaching j start at i < j with i + longest[i] >= j; those right ends
   // never decrease with i, so this is a sliding window too.
-  WindowMinimum shortRuns(size + 1), longRuns(size + 1), longMatches(size + 1);
+  WindowMinimum shortRuns, longRuns, longMatches;
 
   auto offer = [&](int to, int64_t bits, int from, int offset, StepKind kind) {
     if (bits < cost[to]) {
