@@ -1,11 +1,13 @@
 # pelto: `make run` builds and runs the example game, `make test` runs every
-# test (plain build, then AddressSanitizer + UndefinedBehaviorSanitizer build).
+# test (plain build, then AddressSanitizer + UndefinedBehaviorSanitizer build,
+# then the audio tests under ThreadSanitizer).
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
 ASAN_BUILD := build-asan
+TSAN_BUILD := build-tsan
 BENCH_BUILD := build-bench
 
-.PHONY: all setup build run test test-plain test-sanitize bench example clean
+.PHONY: all setup build run test test-plain test-sanitize test-tsan bench example clean
 
 all: build
 
@@ -22,7 +24,7 @@ example: build
 run: example
 	@scripts/run_example.sh $(BUILD)
 
-test: setup test-plain test-sanitize
+test: setup test-plain test-sanitize test-tsan
 
 test-plain: build
 	@scripts/run_tests.sh $(BUILD)
@@ -32,10 +34,17 @@ test-sanitize: setup
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@scripts/run_tests.sh $(ASAN_BUILD)
 
+# The mixer and the script thread share tables without locks: their tests
+# alone, built with ThreadSanitizer.
+test-tsan: setup
+	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPELTO_TSAN=ON >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target pelto_audio_tsan_tests
+	@scripts/run_tests.sh $(TSAN_BUILD)
+
 bench: setup
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPELTO_BENCH=ON >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@scripts/run_bench.sh $(BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)

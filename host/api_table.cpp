@@ -15,16 +15,54 @@
 // Only functions that are really built are listed; none is a placeholder.
 #include "host/api_table.h"
 
+#include "audio/sound_api.h"
 #include "banks/bank_api.h"
 #include "banks/random_api.h"
+#include "host/frame_api.h"
 #include "host/os_api.h"
+#include "input/input_api.h"
+#include "video/video_api.h"
 
 const ApiFunction kEngineApi[] = {
+    {LuaOsUpdate, "OsUpdate"},
+    {LuaOsQuit, "OsQuit"},
+    {LuaOsTicks, "OsTicks"},
     {LuaOsDisplayWidth, "OsDisplayWidth"},
     {LuaOsDisplayHeight, "OsDisplayHeight"},
     {LuaOsProfilePath, "OsProfilePath"},
     {LuaOsCreateDirectory, "OsCreateDirectory"},
     {LuaOsScanPath, "OsScanPath"},
+    {LuaOsVSync, "OsVSync"},
+    {LuaOsCRTFilter, "OsCRTFilter"},
+    {LuaOpenDisplay, "OpenDisplay"},
+    {LuaCloseDisplay, "CloseDisplay"},
+    {LuaFlip, "Flip"},
+    {LuaLine, "Line"},
+    {LuaFillRect, "FillRect"},
+    {LuaPlot, "Plot"},
+    {LuaBox, "Box"},
+    {LuaCls, "Cls"},
+    {LuaKeyDown, "KeyDown"},
+    {LuaKeyPressed, "KeyPressed"},
+    {LuaInkey, "Inkey"},
+    {LuaKeyRepeatOn, "KeyRepeatOn"},
+    {LuaKeyRepeatOff, "KeyRepeatOff"},
+    {LuaMouseX, "MouseX"},
+    {LuaMouseY, "MouseY"},
+    {LuaMouseLMB, "MouseLMB"},
+    {LuaMouseRMB, "MouseRMB"},
+    {LuaMouseOn, "MouseOn"},
+    {LuaMouseOff, "MouseOff"},
+    {LuaJoystickPosition, "JoystickPosition"},
+    {LuaJoystickButton, "JoystickButton"},
+    {LuaLoadSound, "LoadSound"},
+    {LuaPlaySound, "PlaySound"},
+    {LuaGetSoundDefaultRate, "GetSoundDefaultRate"},
+    {LuaSetChannelVolume, "SetChannelVolume"},
+    {LuaSetChannelPanning, "SetChannelPanning"},
+    {LuaStopChannel, "StopChannel"},
+    {LuaIsChannelActive, "IsChannelActive"},
+    {LuaDeleteSound, "DeleteSound"},
     {LuaCreateBank, "CreateBank"},
     {LuaDeleteBank, "DeleteBank"},
     {LuaBankSize, "BankSize"},

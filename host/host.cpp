@@ -3,9 +3,11 @@
 
 #include <cstdlib>
 
+#include "audio/audio_stream.h"
 #include "host/key_table.h"
 #include "host/window_system.h"
 #include "host/host_state.h"
+#include "input/input_events.h"
 
 namespace {
 
@@ -33,6 +35,7 @@ void FatalError(int code) {
 }
 
 void HostShutdown() {
+  AudioTerminate();
   WindowSystemTerminate();
 }
 
@@ -53,6 +56,10 @@ bool HostStartup(int argc, char** argv) {
     ShowErrorBox("Unable to initialise GLFW.");
     return false;
   }
+  // Whether the audio library starts or not, the engine goes on.
+  AudioInit();
+  ClearKeyState();
+  ProbeJoysticks();
   closeRequested = 0;
   hostInfo.argc = argc;
   hostInfo.argv = argv;

@@ -1,5 +1,7 @@
 // pelto: mounts a game's archives and runs its boot.prg until it returns.
 #include "archive/asset.h"
+#include "audio/audio_stream.h"
+#include "audio/mixer.h"
 #include "banks/bank.h"
 #include "host/host.h"
 #include "host/host_state.h"
@@ -12,10 +14,17 @@ int main(int argc, char** argv) {
   // A mount failure has shown its own message; nothing else runs.
   if (!MountArchives()) return 1;
 
+  // Sound slots and channels; sounds may be loaded before any display opens.
+  MixerInit();
+
   // Every resource table starts empty.
   ClearBanks();
 
   ScriptHost();
+
+  // The stream is stopped before the tables it reads are freed.
+  CloseAudioStream();
+  MixerShutdown();
 
   UnmountArchives();
   HostShutdown();

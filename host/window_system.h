@@ -1,5 +1,6 @@
 // The seam between the host and the window library: start, stop and the
-// desktop mode. The window itself is the display's business.
+// desktop mode. The window itself is the display's business; the window
+// layer (video/window.cpp) implements these too.
 #pragma once
 
 // Initialises the window library; false when it cannot start (no display).

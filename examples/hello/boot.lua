@@ -1,27 +1,114 @@
 -- The example game's entry point. pelto runs boot.prg (this file, compiled
 -- by pelto-tool) from the game's archives; when it returns, the engine ends.
+--
+-- "Star catcher": steer the ship with the arrow keys and catch the gems;
+-- each catch adds a pip to the score bar. Escape or closing the window ends
+-- it. Started with "--demo", the ship steers itself and the game ends after
+-- a few seconds, so it can run unattended.
 
-local function banner(text)
-  local line = string.rep("=", #text + 4)
-  print(line)
-  print("| " .. text .. " |")
-  print(line)
-end
-
-banner("pelto says hello")
-print(string.format("platform: %s, desktop %dx%d", pelto.platform, pelto.desktopWidth, pelto.desktopHeight))
+local WIDTH, HEIGHT = 160, 120
 
 -- Every command-line argument reaches the script, options included.
+local demo = false
 for i = 2, #pelto.args do
-  print("argument " .. (i - 1) .. ": " .. pelto.args[i])
+  if pelto.args[i] == "--demo" then demo = true end
 end
 
--- Key codes live in the pelto table.
-print("the Escape key is code " .. pelto.KEY_ESC .. ", the space bar " .. pelto.KEY_SPACE)
+print("pelto says hello: star catcher on " .. pelto.platform ..
+      string.format(", desktop %dx%d", pelto.desktopWidth, pelto.desktopHeight))
+print(demo and "demo mode: the ship flies itself" or "arrow keys steer, Escape ends")
 
--- A coroutine-driven countdown, standing in for a game loop for now.
-local countdown = coroutine.wrap(function()
-  for n = 3, 1, -1 do coroutine.yield(n) end
-  return "lift-off"
-end)
-for _ = 1, 4 do print(countdown()) end
+-- A 160x120 screen magnified 4 times: a 640x480 window.
+OpenDisplay("pelto: star catcher", WIDTH, HEIGHT, false, WIDTH * 4, HEIGHT * 4)
+Randomize(OsTicks())
+
+-- A slowly drifting star field, three layers deep.
+local stars = {}
+for i = 1, 60 do
+  stars[i] = {x = Rnd(WIDTH), y = Rnd(HEIGHT), speed = 1 + i % 3}
+end
+
+local ship = {x = WIDTH / 2, y = HEIGHT - 20}
+local gem = {}
+local score = 0
+
+local function placeGem()
+  gem.x = 8 + math.floor(Rnd(WIDTH - 16))
+  gem.y = 16 + math.floor(Rnd(HEIGHT - 40))
+end
+placeGem()
+
+-- Keys are read once per frame, after OsUpdate has delivered the events.
+local function steer(dt)
+  local speed = 60 * dt
+  if demo then
+    -- Head for the gem, one axis at a time, like a cautious pilot.
+    local dx, dy = gem.x - ship.x, gem.y - ship.y
+    if math.abs(dx) > 1 then ship.x = ship.x + speed * (dx > 0 and 1 or -1) end
+    if math.abs(dy) > 1 then ship.y = ship.y + speed * (dy > 0 and 1 or -1) end
+    return
+  end
+  if KeyDown(pelto.KEY_LEFT) then ship.x = ship.x - speed end
+  if KeyDown(pelto.KEY_RIGHT) then ship.x = ship.x + speed end
+  if KeyDown(pelto.KEY_UP) then ship.y = ship.y - speed end
+  if KeyDown(pelto.KEY_DOWN) then ship.y = ship.y + speed end
+  ship.x = math.max(4, math.min(WIDTH - 5, ship.x))
+  ship.y = math.max(12, math.min(HEIGHT - 6, ship.y))
+end
+
+local function drawStars(dt)
+  for _, s in ipairs(stars) do
+    s.y = s.y + s.speed * 12 * dt
+    if s.y >= HEIGHT then s.y, s.x = 0, Rnd(WIDTH) end
+    local level = 70 * s.speed
+    Plot(s.x, s.y, level, level, level)
+  end
+end
+
+local function drawShip(x, y)
+  x, y = math.floor(x), math.floor(y)
+  FillRect(x - 1, y - 4, x + 1, y + 3, 90, 200, 255)  -- hull
+  FillRect(x - 4, y, x + 4, y + 2, 40, 120, 220)      -- wings
+  Plot(x, y - 2, 255, 255, 255)                       -- cockpit
+  Line(x - 2, y + 4, x + 3, y + 4, 255, 140, 40)      -- exhaust
+end
+
+local function drawGem(x, y, t)
+  local glow = 160 + math.floor(95 * math.abs(math.sin(t * 4)))
+  FillRect(x - 2, y - 2, x + 2, y + 2, glow, 40, glow)
+  Box(x - 3, y - 3, x + 3, y + 3, 255, 255, 255, 128)
+end
+
+local function drawScore()
+  Box(0, 0, WIDTH - 1, HEIGHT - 1, 60, 60, 110)
+  for i = 1, math.min(score, 30) do
+    FillRect(2 + (i - 1) * 5, 3, 4 + (i - 1) * 5, 6, 255, 220, 60)
+  end
+end
+
+local start = OsTicks()
+local last = start
+while not OsQuit() do
+  OsUpdate()
+  if not demo and KeyDown(pelto.KEY_ESC) then break end
+  local now = OsTicks()
+  local dt = math.min((now - last) / 1000, 0.1)
+  last = now
+  if demo and now - start > 6000 then break end
+
+  steer(dt)
+  if math.abs(ship.x - gem.x) < 5 and math.abs(ship.y - gem.y) < 5 then
+    score = score + 1
+    placeGem()
+  end
+
+  Cls(8, 8, 24)
+  drawStars(dt)
+  drawGem(gem.x, gem.y, now / 1000)
+  drawShip(ship.x, ship.y)
+  drawScore()
+  Flip()
+end
+
+CloseDisplay()
+print("gems caught: " .. score)

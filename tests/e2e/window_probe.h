@@ -37,6 +37,8 @@ class WindowProbe {
   WindowProbe& operator=(const WindowProbe&) = delete;
 
   bool Connected() const { return display_ != nullptr; }
+  // The size of the whole X screen (what a fullscreen window gets here).
+  bool ScreenSize(int* width, int* height);
   // The top-level window with exactly this title, or 0.
   unsigned long Find(const std::string& title);
   bool Size(unsigned long window, int* width, int* height);
@@ -48,15 +50,17 @@ class WindowProbe {
   void* display_ = nullptr;
 };
 
-// A game running in the background. Its script calls the Lua function
-// `Ready()` (from kShowPrologue) once its scene is on screen, which leaves a
-// file the test waits for.
+// A game running in the background, talking with the test through files in
+// its folder: the script's Ready(step) (from kShowPrologue) leaves
+// "ready-<step>" once its scene is on screen; the test's Proceed(step)
+// leaves "next-<step>", which ends the script's Show(draw, step).
 class BackgroundGame {
  public:
-  BackgroundGame(const std::string& bootSource, const std::vector<std::string>& args);
+  BackgroundGame(const std::string& bootSource, const std::vector<std::string>& args = {});
   ~BackgroundGame();
-  // Waits until the script called Ready() or ended; false on time-out or end.
-  bool WaitReady(int timeoutMs = 20000);
+  // Waits until the script reached the step or ended; false on time-out or end.
+  bool WaitReady(int step = 1, int timeoutMs = 20000);
+  void Proceed(int step);
   // Waits for the window with this title; 0 when it does not come.
   unsigned long WaitWindow(WindowProbe& probe, const std::string& title, int timeoutMs = 20000);
   // Waits for the engine to end and returns what it did.
@@ -69,15 +73,29 @@ class BackgroundGame {
   RunResult result_;
 };
 
-// Lua prelude for scripts that keep a scene on screen: Ready(), and
-// Show(draw), which runs the frame loop (OsUpdate, draw(), Flip) until a
-// close request arrives, calling Ready() after the third frame, then closes
-// the display. A script left alone ends after 30 seconds.
+// Lua prelude for scripts that keep a scene on screen: Ready(step), and
+// Show(draw, step), which runs the frame loop (OsUpdate, draw(), Flip) until
+// a close request arrives or the test lets the step proceed, calling
+// Ready(step) after the third frame (step defaults to 1). A frame loop left
+// alone ends after 30 seconds.
 extern const char kShowPrologue[];
 
 // A title that no other test running at the same time uses.
 std::string UniqueTitle(const std::string& stem);
 
-// Grabs the window with this title once the game is ready, then asks it to
-// close; the image is empty when any step fails (with a test failure).
+// Grabs the window with this title once the game is ready (step 1), then
+// asks it to close and waits for the engine to end; the image is empty when
+// any of this fails (with a test failure).
 WindowImage GrabAndClose(BackgroundGame& game, const std::string& title, RunResult* result);
+
+// The window of a display without the CRT filter: the virtual screen
+// `scene` (w x h, 0xRRGGBB, rows top to bottom) magnified by `scale` and
+// centred as the engine centres it (an odd spare pixel right and at the
+// top), on the colour `border`.
+WindowImage MagnifiedScene(const std::vector<uint32_t>& scene, int w, int h, int scale, int windowWidth,
+                           int windowHeight, uint32_t border);
+
+// Pixels of `got` that differ from `want` by more than `tolerance` in any
+// channel; `report` receives the first few with their positions. A size
+// mismatch counts every pixel.
+int CountMismatches(const WindowImage& got, const WindowImage& want, int tolerance, std::string* report);

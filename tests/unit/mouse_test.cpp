@@ -81,6 +81,7 @@ TEST(MouseWithoutWindow, PositionAndButtonsReadAsRest) {
   Display().pixelScale = 2;  // as after "--double"
   Display().displayWidth = 320;
   Display().displayHeight = 240;
+  MouseForgetFrame();
   EXPECT_EQ(MouseX(), 0);
   EXPECT_EQ(MouseY(), 0);
   EXPECT_FALSE(MouseLMB());

@@ -1,0 +1,247 @@
+// Sound heard from outside: the real engine plays through ALSA into a pipe
+// (a test HOME's .asoundrc routes the default device to ALSA's file plugin),
+// and the captured stream is compared sample by sample with the reference
+// mixer. The pipe is read at the pace of a real sound card.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/engine_runner.h"
+#include "tests/support/mixer_reference.h"
+#include "tests/support/wave_files.h"
+
+namespace {
+
+// Reads everything written into a named pipe, one segment per writer (the
+// engine opens the file once per output stream), at 44100 frames a second.
+class PipeCapture {
+ public:
+  explicit PipeCapture(const std::string& path) : path_(path) {
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~PipeCapture() { Stop(); }
+  void Stop() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+  }
+  // Each segment as interleaved 16-bit samples.
+  std::vector<std::vector<int16_t>> Segments() const {
+    std::vector<std::vector<int16_t>> out;
+    for (const std::string& bytes : segments_) {
+      std::vector<int16_t> samples(bytes.size() / 2);
+      std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+      out.push_back(samples);
+    }
+    return out;
+  }
+
+ private:
+  void Run() {
+    constexpr double kBytesPerSecond = 44100.0 * 4;
+    while (!stop_.load()) {
+      int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+      if (fd < 0) return;
+      std::string segment;
+      bool ended = false;
+      auto start = std::chrono::steady_clock::now();
+      while (!ended && !stop_.load()) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) continue;
+        char buffer[4096];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+          if (segment.empty()) start = std::chrono::steady_clock::now();
+          segment.append(buffer, static_cast<size_t>(n));
+          // Like a sound card: no faster than real time.
+          auto due = start + std::chrono::duration<double>(segment.size() / kBytesPerSecond);
+          std::this_thread::sleep_until(due - std::chrono::milliseconds(50));
+        } else if (n == 0 && (p.revents & POLLHUP)) {
+          ended = true;  // the writer closed the stream
+        }
+      }
+      close(fd);
+      if (ended) segments_.push_back(segment);
+    }
+  }
+
+  std::string path_;
+  std::atomic<bool> stop_{false};
+  std::vector<std::string> segments_;
+  std::thread thread_;
+};
+
+std::string AsoundrcToFile(const std::string& file) {
+  return "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"" + file + "\"\n  format \"raw\"\n}\n";
+}
+
+// The known sounds: a 16-bit tone and an 8-bit blip, both starting loud.
+std::vector<int16_t> ToneValues() {
+  std::vector<int16_t> v;
+  for (int i = 0; i < 3000; ++i) v.push_back(static_cast<int16_t>(12000 - (i * 37) % 20000));
+  return v;
+}
+std::vector<uint8_t> BlipValues() {
+  std::vector<uint8_t> v;
+  for (int i = 0; i < 400; ++i) v.push_back(static_cast<uint8_t>(i % 2 ? 240 : 20 + i % 60));
+  return v;
+}
+RefSound ToneReference() {
+  std::vector<float> f;
+  for (int16_t x : ToneValues()) f.push_back(x * (1.0f / 32768.0f));
+  return RefSound::Of(f, 22050);
+}
+RefSound BlipReference() {
+  std::vector<float> f;
+  for (uint8_t x : BlipValues()) f.push_back((x - 128) * (1.0f / 128.0f));
+  return RefSound::Of(f, 11025);
+}
+
+// The first frame that is not silent; the output's first frames are the
+// silence the sound system fills its buffer with before the stream runs.
+size_t FirstSoundingFrame(const std::vector<int16_t>& s) {
+  for (size_t i = 0; i < s.size(); ++i)
+    if (s[i] != 0) return i / 2;
+  return s.size() / 2;
+}
+
+// Compares a captured segment from its first sounding frame to its end with
+// the reference, which renders the same number of frames.
+void ExpectSegmentMatches(const std::vector<int16_t>& captured, RefMixer* ref, const char* name) {
+  size_t first = FirstSoundingFrame(captured);
+  for (size_t i = 0; i < 2 * first; ++i) ASSERT_EQ(captured[i], 0) << name;
+  size_t frames = captured.size() / 2 - first;
+  ASSERT_GT(frames, 3000u) << name << ": too short to hold the sound";
+  std::vector<int16_t> expected;
+  ref->Render(static_cast<int>(frames), &expected);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(captured[2 * first + i], expected[i])
+        << name << ": frame " << i / 2 << (i % 2 ? " right" : " left") << " after the start";
+  }
+  // It ends in silence: the sounds ended and the filter's tail died away.
+  EXPECT_EQ(expected[expected.size() - 1], 0);
+  EXPECT_EQ(expected[expected.size() - 2], 0);
+}
+
+const char kScript[] = R"(
+local tone = LoadSound("tone.wav")
+local blip = LoadSound("blip.wav")
+print("rates", GetSoundDefaultRate(tone), GetSoundDefaultRate(blip))
+
+-- Played before any display: waiting, and not reported active.
+PlaySound(5, tone, 1.0, -0.5)
+PlaySound(9, blip, 0.5, 1.0, 44100)
+print("before", IsChannelActive(5), IsChannelActive(9))
+
+local function wait(ms)
+  local t = OsTicks()
+  while OsTicks() - t < ms do OsUpdate() Flip() end
+end
+local function playOut(ch)
+  local t = OsTicks()
+  while IsChannelActive(ch) and OsTicks() - t < 5000 do OsUpdate() Flip() end
+end
+
+OpenDisplay("sound", 64, 48)
+print("open", IsChannelActive(5), IsChannelActive(9))
+playOut(5)
+playOut(9)
+print("ended", IsChannelActive(5), IsChannelActive(9))
+wait(200)
+CloseDisplay()
+
+-- Played while no display is open: not heard now, not active.
+PlaySound(6, tone, 2.0, 0.25, 30000)
+print("closed", IsChannelActive(6))
+local t = OsTicks()
+while OsTicks() - t < 300 do end
+
+-- The next display's stream starts with it.
+OpenDisplay("sound", 64, 48)
+playOut(6)
+wait(200)
+CloseDisplay()
+print("done")
+)";
+
+TEST(SoundOutput, CapturedStreamHoldsExactlyTheMixedSoundsWhileADisplayIsOpen) {
+  ScratchDir dir;
+  WaveLayout tone;
+  tone.rate = 22050;
+  WaveLayout blip;
+  blip.rate = 11025;
+  blip.bits = 8;
+  BuildGame(dir, {{"boot.lua", kScript},
+                  {"tone.wav", MakeWave(tone, Pcm16(ToneValues()))},
+                  {"blip.wav", MakeWave(blip, Pcm8(BlipValues()))}});
+  dir.Write("home/.asoundrc", AsoundrcToFile(dir / "capture.raw"));
+  PipeCapture capture(dir / "capture.raw");
+  RunResult result = RunGame(dir);
+  capture.Stop();
+
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out,
+            "rates\t22050\t11025\nbefore\tfalse\tfalse\nopen\ttrue\ttrue\nended\tfalse\tfalse\n"
+            "closed\tfalse\ndone\n");
+
+  // One stream per display, nothing in between.
+  std::vector<std::vector<int16_t>> segments = capture.Segments();
+  ASSERT_EQ(segments.size(), 2u);
+
+  RefMixer first;
+  first.sounds = {ToneReference(), BlipReference()};
+  first.Play(5, 0, 1.0f, -0.5f, 0);
+  first.Play(9, 1, 0.5f, 1.0f, 44100);
+  ExpectSegmentMatches(segments[0], &first, "first display");
+
+  RefMixer second;
+  second.sounds = {ToneReference(), BlipReference()};
+  second.Play(6, 0, 2.0f, 0.25f, 30000);
+  ExpectSegmentMatches(segments[1], &second, "second display");
+}
+
+TEST(SoundOutput, WithoutAnOutputDeviceTheGameRunsSilently) {
+  ScratchDir dir;
+  WaveLayout tone;
+  BuildGame(dir, {{"boot.lua", R"(
+local s = LoadSound("tone.wav")
+OpenDisplay("silent", 32, 32)
+PlaySound(0, s)
+print(IsChannelActive(0))
+OsUpdate() Flip()
+CloseDisplay()
+)"},
+                  {"tone.wav", MakeWave(tone, Pcm16(ToneValues()))}});
+  // An empty ALSA configuration knows no device at all.
+  std::string config = dir.Write("alsa.conf", "");
+  RunResult result = RunGame(dir, {}, {{"ALSA_CONFIG_PATH", config}});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "false\n");
+}
+
+TEST(SoundOutput, AStreamThatCannotOpenShowsTwoBoxesAndTheGameGoesOn) {
+  ScratchDir dir;
+  BuildGame(dir, {{"boot.lua", "OpenDisplay('no stream', 32, 32)\nprint('going on')\nCloseDisplay()\n"}});
+  dir.Write("home/.asoundrc", AsoundrcToFile(dir / "no/such/folder/capture.raw"));
+  RunResult result = RunGame(dir);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out, "going on\n");
+  std::vector<std::string> errors = ErrorLines(result.err);
+  ASSERT_EQ(errors.size(), 2u) << result.err;
+  EXPECT_EQ(errors[0], "Error initialising audio stream.");
+  EXPECT_FALSE(errors[1].empty());
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+// The CRT filter's textures and passes. Under the fixed state of the display
+// (textures modulated by the colour, premultiplied blending) pass 1 replaces
+// the picture with the frame tinted orange, pass 2 darkens it through the
+// scanline mask, and pass 3 adds the frame tinted blue, shifted left, on top.
+#include "video/crt_filter.h"
+
+#include <GL/gl.h>
+
+#include <cstdlib>
+
+#include "video/display.h"
+#include "video/display_state.h"
+
+namespace {
+
+CrtFilter filter = {0, 0, 0, 0, 0.0f, 0.0f};
+
+// One full-picture quad: texture coordinate (0, 0) at the bottom-left corner
+// of the virtual screen, so texture row 0 (the bottom row of the copied
+// frame) lands at the bottom and the picture is upright.
+void FrameQuad(int w, int h, float maxU, float maxV) {
+  glBegin(GL_QUADS);
+  glTexCoord2f(0.0f, 0.0f);
+  glVertex2i(0, h);
+  glTexCoord2f(maxU, 0.0f);
+  glVertex2i(w, h);
+  glTexCoord2f(maxU, maxV);
+  glVertex2i(w, 0);
+  glTexCoord2f(0.0f, maxV);
+  glVertex2i(0, 0);
+  glEnd();
+}
+
+void TextureParameters(GLint filterMode, GLint wrap) {
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filterMode);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filterMode);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
+}
+
+}  // namespace
+
+const unsigned char kScanlineMaskAlpha[16] = {
+    0,   0,   0,   32,   // clear half of a pixel row, one faint dot
+    255, 255, 255, 255,  // dark half
+    0,   32,  0,   0,    // clear half, the dot one column over
+    255, 255, 255, 255,  // dark half
+};
+
+const CrtFilter& Crt() { return filter; }
+
+int PowerOfTwoAtLeast(int size) {
+  int side = 1;
+  while (side < size) {
+    if (side > (1 << 29)) return 0;  // doubling again would overflow
+    side *= 2;
+  }
+  return side;
+}
+
+CrtFilter CrtPlan(int displayWidth, int displayHeight) {
+  CrtFilter plan = {0, 0, PowerOfTwoAtLeast(displayWidth), PowerOfTwoAtLeast(displayHeight), 0.0f, 0.0f};
+  if (plan.frameTextureWidth > 0) plan.frameMaxU = static_cast<float>(displayWidth) / plan.frameTextureWidth;
+  if (plan.frameTextureHeight > 0) plan.frameMaxV = static_cast<float>(displayHeight) / plan.frameTextureHeight;
+  return plan;
+}
+
+bool CrtBuildTextures(const DisplayState& d) {
+  CrtReleaseTextures();
+  CrtFilter plan = CrtPlan(d.displayWidth, d.displayHeight);
+  const int texW = plan.frameTextureWidth, texH = plan.frameTextureHeight;
+  // A virtual screen larger than any texture the renderer can hold is
+  // refused here, before a zero buffer of that size is made.
+  GLint maxSide = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);
+  if (texW == 0 || texH == 0 || texW > maxSide || texH > maxSide) return false;
+  unsigned char* zeros = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(texW) * texH, 3));
+  if (!zeros) return false;
+
+  filter = plan;
+
+  // The frame starts black with alpha 1 (the data has no alpha); only its
+  // lower-left displayWidth x displayHeight part is ever copied into.
+  glGenTextures(1, &filter.frameTexture);
+  glBindTexture(GL_TEXTURE_2D, filter.frameTexture);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, texW, texH, 0, GL_RGB, GL_UNSIGNED_BYTE, zeros);
+  std::free(zeros);
+  TextureParameters(GL_LINEAR, GL_CLAMP);
+
+  unsigned char mask[16 * 4] = {};
+  for (int i = 0; i < 16; ++i) mask[i * 4 + 3] = kScanlineMaskAlpha[i];
+  glGenTextures(1, &filter.maskTexture);
+  glBindTexture(GL_TEXTURE_2D, filter.maskTexture);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 4, 4, 0, GL_RGBA, GL_UNSIGNED_BYTE, mask);
+  TextureParameters(GL_LINEAR, GL_REPEAT);
+
+  bool failed = false;
+  while (glGetError() != GL_NO_ERROR) failed = true;
+  if (failed) CrtReleaseTextures();
+  return !failed;
+}
+
+void CrtReleaseTextures() {
+  if (filter.frameTexture != 0) glDeleteTextures(1, &filter.frameTexture);
+  if (filter.maskTexture != 0) glDeleteTextures(1, &filter.maskTexture);
+  filter = {0, 0, 0, 0, 0.0f, 0.0f};
+}
+
+void CrtRunPasses(const DisplayState& d, const ViewportRect& picture) {
+  if (filter.frameTexture == 0 || filter.maskTexture == 0) return;
+  const int w = d.displayWidth, h = d.displayHeight, s = d.pixelScale;
+
+  // The scene lies 1:1 in the lower-left corner of the back buffer.
+  glBindTexture(GL_TEXTURE_2D, filter.frameTexture);
+  glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, w, h);
+  glViewport(picture.x, picture.y, picture.width, picture.height);
+  // The whole window, borders included, in the colour of the last Cls.
+  glClear(GL_COLOR_BUFFER_BIT);
+  glEnable(GL_TEXTURE_2D);
+
+  // Pass 1: alpha 1 replaces the picture with the frame, green and blue weakened.
+  glColor4ub(255, 152, 53, 255);
+  FrameQuad(w, h, filter.frameMaxU, filter.frameMaxV);
+
+  // Pass 2: black through the mask; one repeat of 4x4 texels covers 2x2
+  // virtual pixels, darkening the upper half of every pixel row.
+  glBindTexture(GL_TEXTURE_2D, filter.maskTexture);
+  glColor4ub(255, 255, 255, 42);
+  FrameQuad(w, h, static_cast<float>(w / 2), static_cast<float>(h / 2));
+
+  // Pass 3: alpha 0 adds the frame, red and green weakened, half a virtual
+  // pixel further left: the blue fringe left of bright areas.
+  glViewport(picture.x - s / 2, picture.y, picture.width, picture.height);
+  glBindTexture(GL_TEXTURE_2D, filter.frameTexture);
+  glColor4ub(49, 152, 255, 0);
+  FrameQuad(w, h, filter.frameMaxU, filter.frameMaxV);
+
+  glDisable(GL_TEXTURE_2D);
+}
