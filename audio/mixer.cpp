@@ -23,7 +23,11 @@ namespace {
 
 MixerState mixer = {nullptr, nullptr, 0};
 
-// Odd while MixAudio runs. Written by the audio thread only.
+// Odd while MixAudio runs. Written by the audio thread only. The script
+// thread's generation bumps and hook requests before it looks at the epoch,
+// and the mixer's reads of them after each epoch step, are sequentially
+// consistent: either the script thread sees a call running and waits for
+// it, or that call already sees the bump.
 std::atomic<uint32_t> mixEpoch{0};
 
 // The hook the script thread asked for; the serial tells the mixer that a new
@@ -83,11 +87,12 @@ void PollHookRequest() {
 // be mixed now. The slot and generation are read before the request is
 // claimed, so they belong to the request that was claimed.
 bool TakeChannel(Channel& ch) {
-  uint32_t state = ch.state.load(std::memory_order_seq_cst);
+  uint32_t state = ch.state.load(std::memory_order_acquire);
   while (state & CHANNEL_START_REQUEST) {
     int32_t s = ch.sound.load(std::memory_order_relaxed);
     uint32_t generation = ch.soundGeneration.load(std::memory_order_relaxed);
-    if (ch.state.compare_exchange_weak(state, CHANNEL_PLAYING, std::memory_order_seq_cst)) {
+    if (ch.state.compare_exchange_weak(state, CHANNEL_PLAYING, std::memory_order_acq_rel,
+                                       std::memory_order_acquire)) {
       ch.playSound.store(s, std::memory_order_relaxed);
       ch.playGeneration.store(generation, std::memory_order_relaxed);
       ch.position = 0;
@@ -99,7 +104,7 @@ bool TakeChannel(Channel& ch) {
 }
 
 // Ends playing without touching a start request that may have arrived.
-void EndChannel(Channel& ch) { ch.state.fetch_and(~CHANNEL_PLAYING, std::memory_order_seq_cst); }
+void EndChannel(Channel& ch) { ch.state.fetch_and(~CHANNEL_PLAYING, std::memory_order_acq_rel); }
 
 // How many frames from `position` surely stay below `limit`: a frame moves
 // the position by at most floor(step) + 1 samples.
@@ -108,92 +113,222 @@ inline uint32_t SafeFrames(uint32_t position, uint32_t limit, uint32_t maxAdvanc
   return (limit - 1 - position) / maxAdvance;
 }
 
-// Mixes `frames` frames of one sound into mixBuffer from frame `first`.
-// LOOPING selects the end rule at compile time. Returns false when a
-// non-looping sound ended.
-template <bool LOOPING>
-bool MixSpan(const Sound& sound, Channel& ch, float step, float gainLeft, float gainRight, int frames) {
-  const float* samples = sound.samples;
-  const uint32_t length = sound.length;
-  const uint32_t loopStart = sound.loopStart;
-  const uint32_t loopEnd = sound.loopEnd;
-  const uint32_t limit = LOOPING ? loopEnd : length;
-  const uint32_t maxAdvance = step > 0.0f ? static_cast<uint32_t>(step) + 1 : 1;
-  uint32_t position = ch.position;
-  float fraction = ch.fraction;
-  float* out = mixBuffer;
-  int j = 0;
-  bool alive = true;
-  while (j < frames) {
-    // Frames that cannot reach the limit run without the end test; the
-    // frame that may reach it runs alone with the test.
-    uint32_t run = std::min<uint32_t>(SafeFrames(position, limit, maxAdvance), frames - j);
-    bool checked = run == 0;
-    if (checked) run = 1;
-    for (uint32_t n = 0; n < run; ++n, ++j) {
-      float s = (1.0f - fraction) * samples[position] + fraction * samples[position + 1];
-      out[2 * j] += gainLeft * s;
-      out[2 * j + 1] += gainRight * s;
-      fraction += step;
-      if (fraction >= 1.0f) {
-        // Taking the whole part at once equals subtracting 1 that many times:
-        // below 2^24 every such subtraction is exact.
-        uint32_t whole = static_cast<uint32_t>(fraction);
-        fraction -= static_cast<float>(whole);
-        position += whole;
-      }
-    }
-    if (checked && position >= limit) {
-      if (LOOPING) {
-        position = WrapLoop(position, loopStart, loopEnd);
-      } else {
-        alive = false;
-        break;
-      }
-    }
-  }
-  ch.position = position;
-  ch.fraction = fraction;
-  return alive;
+// One channel being mixed in the current chunk: its sound's bounds and its
+// playback state, copied out of the shared records for the chunk.
+struct Lane {
+  const float* samples;
+  uint32_t length, loopStart, loopEnd;
+  bool looping;
+  bool bigStep;         // step >= 1: more than one sample per frame is possible
+  bool alive;           // false: a silent stand-in that reads zeros
+  uint32_t limit;       // loopEnd when looping, else length
+  uint32_t maxAdvance;  // samples one frame can move
+  uint32_t position;
+  float fraction, step, gainLeft, gainRight;
+  Channel* channel;
+};
+
+// A stand-in lane reads these two zeros forever with zero gains: adding its
+// +0 products leaves every sum as it was.
+const float kSilence[2] = {0.0f, 0.0f};
+
+void Silence(Lane& lane) {
+  lane.samples = kSilence;
+  lane.alive = false;
+  lane.looping = false;
+  lane.bigStep = false;
+  lane.length = lane.limit = 1;
+  lane.maxAdvance = 1;
+  lane.position = 0;
+  lane.fraction = lane.step = lane.gainLeft = lane.gainRight = 0.0f;
+  lane.channel = nullptr;
 }
 
-// Mixes every playing channel into the first `frames` frames of mixBuffer.
+// The interpolated sample at the lane's position.
+inline float Interpolate(const Lane& lane) {
+  return (1.0f - lane.fraction) * lane.samples[lane.position] + lane.fraction * lane.samples[lane.position + 1];
+}
+
+// Moves the lane one frame on. The fraction loses whole samples one at a
+// time in the documented rule; taking them all at once is the same, since
+// below 2^24 every such subtraction is exact. A step below 1 can carry at
+// most one sample, which needs no branch.
+template <bool MAYBE_BIG = true>
+inline void Advance(Lane& lane) {
+  float t = lane.fraction + lane.step;
+  if (MAYBE_BIG && lane.bigStep) {
+    if (t >= 1.0f) {
+      t -= 1.0f;
+      lane.position += 1;
+      if (t >= 1.0f) {
+        uint32_t whole = static_cast<uint32_t>(t);
+        t -= static_cast<float>(whole);
+        lane.position += whole;
+      }
+    }
+    lane.fraction = t;
+  } else {
+    bool carry = t >= 1.0f;
+    lane.fraction = carry ? t - 1.0f : t;
+    lane.position += carry ? 1 : 0;
+  }
+}
+
+// The end rule after a frame: a loop wraps (as often as a long step needs,
+// never leaving the loop), a sound without one ends.
+void CheckEnd(Lane& lane) {
+  if (lane.position < lane.limit || !lane.alive) return;
+  if (lane.looping) {
+    lane.position = WrapLoop(lane.position, lane.loopStart, lane.loopEnd);
+    return;
+  }
+  // The channel stops where it is; from here on the lane stands in silent.
+  lane.channel->position = lane.position;
+  lane.channel->fraction = lane.fraction;
+  EndChannel(*lane.channel);
+  Silence(lane);
+}
+
+// Mixes a group of lanes (in channel order) into mixBuffer. Up to the first
+// frame at which some lane may reach its limit, every frame runs without end
+// tests; that frame runs alone with them. The lanes' chains of fractions are
+// independent, so the processor works on them side by side; within a frame
+// each sum still adds the channels in their order.
+constexpr int kLanes = 4;
+
+// The frames of a run, where no lane can reach its limit.
+template <bool MAYBE_BIG>
+int MixRun(Lane& a, Lane& b, Lane& c, Lane& d, float* out, int j, uint32_t run) {
+  for (uint32_t n = 0; n < run; ++n, ++j) {
+    float sa = Interpolate(a), sb = Interpolate(b), sc = Interpolate(c), sd = Interpolate(d);
+    float left = out[2 * j], right = out[2 * j + 1];
+    left += a.gainLeft * sa;
+    right += a.gainRight * sa;
+    left += b.gainLeft * sb;
+    right += b.gainRight * sb;
+    left += c.gainLeft * sc;
+    right += c.gainRight * sc;
+    left += d.gainLeft * sd;
+    right += d.gainRight * sd;
+    out[2 * j] = left;
+    out[2 * j + 1] = right;
+    Advance<MAYBE_BIG>(a);
+    Advance<MAYBE_BIG>(b);
+    Advance<MAYBE_BIG>(c);
+    Advance<MAYBE_BIG>(d);
+  }
+  return j;
+}
+
+void MixGroup(Lane* lanes, int frames) {
+  float* out = mixBuffer;
+  int j = 0;
+  while (j < frames) {
+    uint32_t run = static_cast<uint32_t>(frames - j);
+    for (int k = 0; k < kLanes; ++k) {
+      if (lanes[k].alive) run = std::min(run, SafeFrames(lanes[k].position, lanes[k].limit, lanes[k].maxAdvance));
+    }
+    if (run == 0) {
+      float left = out[2 * j], right = out[2 * j + 1];
+      for (int k = 0; k < kLanes; ++k) {
+        float s = Interpolate(lanes[k]);
+        left += lanes[k].gainLeft * s;
+        right += lanes[k].gainRight * s;
+        Advance(lanes[k]);
+        CheckEnd(lanes[k]);
+      }
+      out[2 * j] = left;
+      out[2 * j + 1] = right;
+      ++j;
+      continue;
+    }
+    Lane a = lanes[0], b = lanes[1], c = lanes[2], d = lanes[3];
+    bool anyBig = a.bigStep || b.bigStep || c.bigStep || d.bigStep;
+    if (anyBig) {
+      j = MixRun<true>(a, b, c, d, out, j, run);
+    } else {
+      j = MixRun<false>(a, b, c, d, out, j, run);
+    }
+    lanes[0] = a;
+    lanes[1] = b;
+    lanes[2] = c;
+    lanes[3] = d;
+  }
+}
+
+// Sets a lane up for a playing channel and its sound, or returns false when
+// the channel is not to be mixed (not playing, or its sound is gone).
+bool PrepareLane(Channel& ch, Lane& lane) {
+  if (!TakeChannel(ch)) return false;
+  int32_t s = ch.playSound.load(std::memory_order_relaxed);
+  if (s < 0 || s >= kMixerSoundCount) {
+    EndChannel(ch);
+    return false;
+  }
+  const Sound& sound = mixer.sounds[s];
+  // A freed or replaced slot has another generation: its samples may be
+  // gone, so the channel ends without reading them.
+  if (sound.generation.load(std::memory_order_seq_cst) != ch.playGeneration.load(std::memory_order_relaxed) ||
+      !(sound.flags.load(std::memory_order_acquire) & SOUND_IN_USE)) {
+    EndChannel(ch);
+    return false;
+  }
+  lane.channel = &ch;
+  lane.alive = true;
+  lane.samples = sound.samples;
+  lane.length = sound.length;
+  lane.loopStart = sound.loopStart;
+  lane.loopEnd = sound.loopEnd;
+  // A loop that does not lie inside the sound is no loop: wrapping into it
+  // would read outside the samples or never end.
+  lane.looping = sound.looping == 1 && sound.loopStart < sound.loopEnd && sound.loopEnd <= sound.length;
+  lane.limit = lane.looping ? lane.loopEnd : lane.length;
+  // Gains once per chunk; no gain ever exceeds 0.5.
+  float volume = ch.volume.load(std::memory_order_relaxed);
+  float p = (ch.panning.load(std::memory_order_relaxed) + 1.0f) * 0.5f;
+  lane.gainLeft = std::min((1.0f - p) * volume, 0.5f);
+  lane.gainRight = std::min(p * volume, 0.5f);
+  lane.step = ch.step.load(std::memory_order_relaxed);
+  lane.bigStep = lane.step >= 1.0f;
+  lane.maxAdvance = lane.step > 0.0f ? static_cast<uint32_t>(lane.step) + 1 : 1;
+  lane.position = ch.position;
+  lane.fraction = ch.fraction;
+  // The position must lie inside before anything is read: a loop changed
+  // under a playing channel is entered, an empty or finished sound ends.
+  if (lane.position >= lane.limit) {
+    if (!lane.looping) {
+      EndChannel(ch);
+      return false;
+    }
+    lane.position = WrapLoop(lane.position, lane.loopStart, lane.loopEnd);
+  }
+  return true;
+}
+
+// Mixes every playing channel into the first `frames` frames of mixBuffer,
+// four at a time in channel order.
 void MixChannels(int frames) {
   if (!mixer.channels || !mixer.sounds) return;
+  Lane lanes[kLanes];
+  int count = 0;
   for (int c = 0; c < mixer.channelCount; ++c) {
-    Channel& ch = mixer.channels[c];
-    if (!TakeChannel(ch)) continue;
-    int32_t s = ch.playSound.load(std::memory_order_relaxed);
-    if (s < 0 || s >= kMixerSoundCount) {
-      EndChannel(ch);
-      continue;
+    if (!PrepareLane(mixer.channels[c], lanes[count])) continue;
+    if (++count < kLanes) continue;
+    MixGroup(lanes, frames);
+    for (Lane& lane : lanes) {
+      if (!lane.alive) continue;
+      lane.channel->position = lane.position;
+      lane.channel->fraction = lane.fraction;
     }
-    const Sound& sound = mixer.sounds[s];
-    // A freed or replaced slot has another generation: its samples may be
-    // gone, so the channel ends without reading them.
-    if (sound.generation.load(std::memory_order_seq_cst) != ch.playGeneration.load(std::memory_order_relaxed) ||
-        !(sound.flags.load(std::memory_order_acquire) & SOUND_IN_USE)) {
-      EndChannel(ch);
-      continue;
-    }
-    // Gains once per chunk; no gain ever exceeds 0.5.
-    float volume = ch.volume.load(std::memory_order_relaxed);
-    float p = (ch.panning.load(std::memory_order_relaxed) + 1.0f) * 0.5f;
-    float gainLeft = std::min((1.0f - p) * volume, 0.5f);
-    float gainRight = std::min(p * volume, 0.5f);
-    float step = ch.step.load(std::memory_order_relaxed);
-    // A loop that does not lie inside the sound is no loop: wrapping into it
-    // would read outside the samples or never end.
-    bool looping = sound.looping == 1 && sound.loopStart < sound.loopEnd && sound.loopEnd <= sound.length;
-    bool alive;
-    if (looping) {
-      if (ch.position >= sound.loopEnd) ch.position = WrapLoop(ch.position, sound.loopStart, sound.loopEnd);
-      alive = MixSpan<true>(sound, ch, step, gainLeft, gainRight, frames);
-    } else {
-      // An empty sound, or one whose end was reached, is not read at all.
-      alive = ch.position < sound.length && MixSpan<false>(sound, ch, step, gainLeft, gainRight, frames);
-    }
-    if (!alive) EndChannel(ch);
+    count = 0;
+  }
+  if (count == 0) return;
+  for (int k = count; k < kLanes; ++k) Silence(lanes[k]);
+  MixGroup(lanes, frames);
+  for (Lane& lane : lanes) {
+    if (!lane.alive) continue;
+    lane.channel->position = lane.position;
+    lane.channel->fraction = lane.fraction;
   }
 }
 
@@ -268,14 +403,14 @@ int ChannelStart(int ch, int s) {
   channel->soundGeneration.store(sound->generation.load(std::memory_order_relaxed), std::memory_order_relaxed);
   // Last, with release: the mixer reads the fields above only after this.
   // Storing the request alone also clears playing.
-  channel->state.store(CHANNEL_START_REQUEST, std::memory_order_seq_cst);
+  channel->state.store(CHANNEL_START_REQUEST, std::memory_order_release);
   return 1;
 }
 
 int ChannelStop(int ch) {
   Channel* channel = ChannelAt(ch);
   if (!channel) return 0;
-  channel->state.store(0, std::memory_order_seq_cst);
+  channel->state.store(0, std::memory_order_release);
   return 1;
 }
 

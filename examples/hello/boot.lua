@@ -2,9 +2,11 @@
 -- by pelto-tool) from the game's archives; when it returns, the engine ends.
 --
 -- "Star catcher": steer the ship with the arrow keys and catch the gems;
--- each catch adds a pip to the score bar. Escape or closing the window ends
--- it. Started with "--demo", the ship steers itself and the game ends after
--- a few seconds, so it can run unattended.
+-- each catch adds a pip to the score bar and a chime that climbs with the
+-- score; every arrow key pressed blips from where the ship is (the sounds
+-- are chime.wav and blip.wav beside this file). Escape or closing the window
+-- ends it. Started with "--demo", the ship steers itself and the game ends
+-- after a few seconds, so it can run unattended.
 
 local WIDTH, HEIGHT = 160, 120
 
@@ -21,6 +23,17 @@ print(demo and "demo mode: the ship flies itself" or "arrow keys steer, Escape e
 -- A 160x120 screen magnified 4 times: a 640x480 window.
 OpenDisplay("pelto: star catcher", WIDTH, HEIGHT, false, WIDTH * 4, HEIGHT * 4)
 Randomize(OsTicks())
+
+-- Sound effects, loaded once; the game picks the channel of each itself.
+local chime = LoadSound("chime.wav")
+local blip = LoadSound("blip.wav")
+local CHIME_CHANNEL, BLIP_CHANNEL = 0, 1
+local arrows = {pelto.KEY_LEFT, pelto.KEY_RIGHT, pelto.KEY_UP, pelto.KEY_DOWN}
+
+-- Sounds come from where the ship is: -1 at the left edge, +1 at the right.
+local function panning(x)
+  return x / WIDTH * 2 - 1
+end
 
 -- A slowly drifting star field, three layers deep.
 local stars = {}
@@ -91,6 +104,9 @@ local last = start
 while not OsQuit() do
   OsUpdate()
   if not demo and KeyDown(pelto.KEY_ESC) then break end
+  for _, key in ipairs(arrows) do
+    if KeyPressed(key) then PlaySound(BLIP_CHANNEL, blip, 0.5, panning(ship.x)) end
+  end
   local now = OsTicks()
   local dt = math.min((now - last) / 1000, 0.1)
   last = now
@@ -99,6 +115,9 @@ while not OsQuit() do
   steer(dt)
   if math.abs(ship.x - gem.x) < 5 and math.abs(ship.y - gem.y) < 5 then
     score = score + 1
+    -- A semitone higher for every gem, up to two octaves.
+    local rate = math.floor(GetSoundDefaultRate(chime) * 2 ^ (math.min(score, 24) / 12))
+    PlaySound(CHIME_CHANNEL, chime, 1.0, panning(ship.x), rate)
     placeGem()
   end
 

@@ -23,7 +23,9 @@
 namespace {
 
 // Reads everything written into a named pipe, one segment per writer (the
-// engine opens the file once per output stream), at 44100 frames a second.
+// engine opens the file once per output stream), no faster than 44100
+// frames a second. The pipe holds one page only, so the engine cannot run
+// far ahead of the reader, and a stream's end is seen before the next opens.
 class PipeCapture {
  public:
   explicit PipeCapture(const std::string& path) : path_(path) {
@@ -31,6 +33,7 @@ class PipeCapture {
     thread_ = std::thread([this] { Run(); });
   }
   ~PipeCapture() { Stop(); }
+  // Lets a segment still being written finish (for at most a few seconds).
   void Stop() {
     stop_.store(true);
     if (thread_.joinable()) thread_.join();
@@ -49,13 +52,22 @@ class PipeCapture {
  private:
   void Run() {
     constexpr double kBytesPerSecond = 44100.0 * 4;
-    while (!stop_.load()) {
+    std::chrono::steady_clock::time_point giveUp = std::chrono::steady_clock::time_point::max();
+    for (;;) {
       int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
       if (fd < 0) return;
+      fcntl(fd, F_SETPIPE_SZ, 4096);
       std::string segment;
       bool ended = false;
       auto start = std::chrono::steady_clock::now();
-      while (!ended && !stop_.load()) {
+      while (!ended) {
+        if (stop_.load()) {
+          // Between segments there is nothing left to wait for.
+          if (segment.empty()) break;
+          if (giveUp == std::chrono::steady_clock::time_point::max())
+            giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+          if (std::chrono::steady_clock::now() > giveUp) break;
+        }
         pollfd p = {fd, POLLIN, 0};
         if (poll(&p, 1, 20) <= 0) continue;
         char buffer[4096];
@@ -63,15 +75,15 @@ class PipeCapture {
         if (n > 0) {
           if (segment.empty()) start = std::chrono::steady_clock::now();
           segment.append(buffer, static_cast<size_t>(n));
-          // Like a sound card: no faster than real time.
           auto due = start + std::chrono::duration<double>(segment.size() / kBytesPerSecond);
-          std::this_thread::sleep_until(due - std::chrono::milliseconds(50));
+          std::this_thread::sleep_until(due - std::chrono::milliseconds(20));
         } else if (n == 0 && (p.revents & POLLHUP)) {
           ended = true;  // the writer closed the stream
         }
       }
       close(fd);
       if (ended) segments_.push_back(segment);
+      if (!ended) return;
     }
   }
 
@@ -88,12 +100,12 @@ std::string AsoundrcToFile(const std::string& file) {
 // The known sounds: a 16-bit tone and an 8-bit blip, both starting loud.
 std::vector<int16_t> ToneValues() {
   std::vector<int16_t> v;
-  for (int i = 0; i < 3000; ++i) v.push_back(static_cast<int16_t>(12000 - (i * 37) % 20000));
+  for (int i = 0; i < 20000; ++i) v.push_back(static_cast<int16_t>(12000 - (i * 37) % 20000));
   return v;
 }
 std::vector<uint8_t> BlipValues() {
   std::vector<uint8_t> v;
-  for (int i = 0; i < 400; ++i) v.push_back(static_cast<uint8_t>(i % 2 ? 240 : 20 + i % 60));
+  for (int i = 0; i < 8000; ++i) v.push_back(static_cast<uint8_t>(i % 2 ? 240 : 20 + i % 60));
   return v;
 }
 RefSound ToneReference() {
@@ -117,11 +129,12 @@ size_t FirstSoundingFrame(const std::vector<int16_t>& s) {
 
 // Compares a captured segment from its first sounding frame to its end with
 // the reference, which renders the same number of frames.
-void ExpectSegmentMatches(const std::vector<int16_t>& captured, RefMixer* ref, const char* name) {
+void ExpectSegmentMatches(const std::vector<int16_t>& captured, RefMixer* ref, size_t soundFrames,
+                          const char* name) {
   size_t first = FirstSoundingFrame(captured);
   for (size_t i = 0; i < 2 * first; ++i) ASSERT_EQ(captured[i], 0) << name;
   size_t frames = captured.size() / 2 - first;
-  ASSERT_GT(frames, 3000u) << name << ": too short to hold the sound";
+  ASSERT_GT(frames, soundFrames) << name << ": too short to hold the sound";
   std::vector<int16_t> expected;
   ref->Render(static_cast<int>(frames), &expected);
   for (size_t i = 0; i < expected.size(); ++i) {
@@ -203,15 +216,19 @@ TEST(SoundOutput, CapturedStreamHoldsExactlyTheMixedSoundsWhileADisplayIsOpen) {
   first.sounds = {ToneReference(), BlipReference()};
   first.Play(5, 0, 1.0f, -0.5f, 0);
   first.Play(9, 1, 0.5f, 1.0f, 44100);
-  ExpectSegmentMatches(segments[0], &first, "first display");
+  ExpectSegmentMatches(segments[0], &first, 40000, "first display");
 
   RefMixer second;
   second.sounds = {ToneReference(), BlipReference()};
   second.Play(6, 0, 2.0f, 0.25f, 30000);
-  ExpectSegmentMatches(segments[1], &second, "second display");
+  ExpectSegmentMatches(segments[1], &second, 29400, "second display");
 }
 
 TEST(SoundOutput, WithoutAnOutputDeviceTheGameRunsSilently) {
+  // The default device cannot be opened; a machine with sound cards would
+  // still offer those, so the test needs one without.
+  struct stat cards;
+  if (stat("/dev/snd", &cards) == 0) GTEST_SKIP() << "this machine has sound cards";
   ScratchDir dir;
   WaveLayout tone;
   BuildGame(dir, {{"boot.lua", R"(
@@ -223,9 +240,8 @@ OsUpdate() Flip()
 CloseDisplay()
 )"},
                   {"tone.wav", MakeWave(tone, Pcm16(ToneValues()))}});
-  // An empty ALSA configuration knows no device at all.
-  std::string config = dir.Write("alsa.conf", "");
-  RunResult result = RunGame(dir, {}, {{"ALSA_CONFIG_PATH", config}});
+  dir.Write("home/.asoundrc", "pcm.!default {\n  type file\n  slave.pcm \"nowhere\"\n  file \"/dev/null\"\n}\n");
+  RunResult result = RunGame(dir);
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, "false\n");
@@ -234,14 +250,14 @@ CloseDisplay()
 TEST(SoundOutput, AStreamThatCannotOpenShowsTwoBoxesAndTheGameGoesOn) {
   ScratchDir dir;
   BuildGame(dir, {{"boot.lua", "OpenDisplay('no stream', 32, 32)\nprint('going on')\nCloseDisplay()\n"}});
-  dir.Write("home/.asoundrc", AsoundrcToFile(dir / "no/such/folder/capture.raw"));
+  // A default device with one channel only: a stereo stream is refused.
+  dir.Write("home/.asoundrc",
+            "pcm.!default {\n  type multi\n  slaves.a { pcm \"null\" channels 1 }\n"
+            "  bindings.0 { slave a channel 0 }\n}\n");
   RunResult result = RunGame(dir);
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.out, "going on\n");
-  std::vector<std::string> errors = ErrorLines(result.err);
-  ASSERT_EQ(errors.size(), 2u) << result.err;
-  EXPECT_EQ(errors[0], "Error initialising audio stream.");
-  EXPECT_FALSE(errors[1].empty());
+  EXPECT_EQ(result.err, "Error: Error initialising audio stream.\nError: Invalid number of channels\n");
 }
 
 }  // namespace

@@ -243,8 +243,11 @@ TEST_F(SoundTest, StartingAMissingSoundLeavesTheChannelSilent) {
     Mix(4000);
     EXPECT_TRUE(AllZero(Mix(200))) << bad;
   }
-  // A start of an empty slot that is filled later does not come to life.
+  // A start of an empty slot is not even pending: filling the slot later
+  // does not bring it to life.
   EXPECT_EQ(ChannelStart(7, 50), 1);
+  EXPECT_EQ(ChannelIsActive(7), 0);
+  Mix(100);
   EXPECT_EQ(ChannelIsActive(7), 0);
 }
 
