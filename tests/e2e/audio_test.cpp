@@ -260,4 +260,42 @@ TEST(SoundOutput, AStreamThatCannotOpenShowsTwoBoxesAndTheGameGoesOn) {
   EXPECT_EQ(result.err, "Error: Error initialising audio stream.\nError: Invalid number of channels\n");
 }
 
+TEST(SoundLoading, SlotsRunOutFatallyAndADeletedNumberIsReused) {
+  ScratchDir dir;
+  BuildGame(dir, {{"boot.lua", R"(
+local last
+for i = 1, 128 do last = LoadSound("tone.wav") end
+print(last, GetSoundDefaultRate(40))
+DeleteSound(40)
+DeleteSound(40)
+DeleteSound(-3)
+print(GetSoundDefaultRate(40), LoadSound("tone.wav"))
+LoadSound("tone.wav")
+print("not reached")
+)"},
+                  {"tone.wav", MakeWave({}, Pcm16({1, 2, 3}))}});
+  RunResult result = RunGame(dir);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "127\t22050\n0\t40\n");
+  EXPECT_EQ(result.err, "Error: Data file missing or corrupt.\n");
+}
+
+TEST(SoundLoading, FilesOfOtherKindsEndTheGame) {
+  WaveLayout stereo;
+  stereo.channels = 2;
+  WaveLayout listed;
+  listed.between = std::string("LIST\x04\0\0\0INFO", 12);
+  WaveLayout truncated;
+  truncated.statedDataSize = 1000;
+  for (const std::string& file : {MakeWave(stereo, Pcm16({1, 2})), MakeWave(listed, Pcm16({1, 2})),
+                                  MakeWave(truncated, Pcm16({1, 2})), std::string("neither wave nor ogg")}) {
+    ScratchDir dir;
+    BuildGame(dir, {{"boot.lua", "LoadSound('bad.wav')\nprint('not reached')\n"}, {"bad.wav", file}});
+    RunResult result = RunGame(dir);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Error: Data file missing or corrupt.\n");
+  }
+}
+
 }  // namespace
