@@ -1,3 +1,4 @@
+// The window probe and the background game of the display tests (see the header).
 #include "tests/e2e/window_probe.h"
 
 #include <dlfcn.h>
