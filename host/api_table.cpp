@@ -21,6 +21,8 @@
 #include "host/frame_api.h"
 #include "host/os_api.h"
 #include "input/input_api.h"
+#include "video/map_api.h"
+#include "video/tileset_api.h"
 #include "video/video_api.h"
 
 const ApiFunction kEngineApi[] = {
@@ -42,6 +44,22 @@ const ApiFunction kEngineApi[] = {
     {LuaPlot, "Plot"},
     {LuaBox, "Box"},
     {LuaCls, "Cls"},
+    {LuaLoadTileset, "LoadTileset"},
+    {LuaDeleteTileset, "DeleteTileset"},
+    {LuaSprite, "Sprite"},
+    {LuaAssignTileset, "AssignTileset"},
+    {LuaAssignMap, "AssignMap"},
+    {LuaLoadMap, "LoadMap"},
+    {LuaDeleteMap, "DeleteMap"},
+    {LuaCreateMap, "CreateMap"},
+    {LuaPlayfield, "Playfield"},
+    {LuaMapWidth, "MapWidth"},
+    {LuaMapHeight, "MapHeight"},
+    {LuaTileWidth, "TileWidth"},
+    {LuaTileHeight, "TileHeight"},
+    {LuaSetTile, "SetTile"},
+    {LuaGetTile, "GetTile"},
+    {LuaGetTileFlipping, "GetTileFlipping"},
     {LuaKeyDown, "KeyDown"},
     {LuaKeyPressed, "KeyPressed"},
     {LuaInkey, "Inkey"},

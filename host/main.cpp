@@ -6,6 +6,9 @@
 #include "host/host.h"
 #include "host/host_state.h"
 #include "host/script_host.h"
+#include "video/playfield.h"
+#include "video/tileset.h"
+#include "video/tilemap.h"
 
 int main(int argc, char** argv) {
   // Options, profile folder, window library, desktop size.
@@ -18,6 +21,9 @@ int main(int argc, char** argv) {
   MixerInit();
 
   // Every resource table starts empty.
+  ClearTilesets();
+  ClearMaps();
+  ClearPlayfields();
   ClearBanks();
 
   ScriptHost();

@@ -13,6 +13,7 @@
 #include "input/input_events.h"
 #include "video/crt_filter.h"
 #include "video/display_state.h"
+#include "video/quad_batch.h"
 #include "video/window.h"
 
 namespace {
@@ -166,6 +167,7 @@ void OpenDisplay(const char* title, int32_t width, int32_t height, bool fullscre
 
 void CloseDisplay() {
   if (!WindowIsOpen()) return;
+  FlushQuads();
   CloseAudioStream();
   // The filter textures go while the window's context is still current, so
   // they are released even when no hidden context could be made.
@@ -178,6 +180,8 @@ void CloseDisplay() {
 
 void Flip() {
   if (!WindowIsOpen()) return;
+  // Gathered quads belong to this frame, before the filter copies it.
+  FlushQuads();
   const DisplayState& d = Display();
   if (d.crtEnabled) CrtRunPasses(d, PictureViewport(d));
   WindowSwapBuffers();
@@ -193,5 +197,8 @@ void SetCrtFilter(bool on) {
   d.crtEnabled = wanted;
   // A player toggling the filter in an options menu expects to see it now,
   // so the set-up of the open window follows the switch at once.
-  if (WindowIsOpen()) SetUpScene(d);
+  if (WindowIsOpen()) {
+    FlushQuads();
+    SetUpScene(d);
+  }
 }

@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include "video/quad_batch.h"
 #include "video/window.h"
 
 namespace {
@@ -27,6 +28,7 @@ int32_t PastEdge(int32_t v) { return static_cast<int32_t>(static_cast<uint32_t>(
 
 void Cls(const Rgba& c) {
   if (!WindowIsOpen()) return;
+  FlushQuads();  // gathered sprites lie below whatever comes now
   const float k = 255.0f;
   glClearColor(static_cast<float>(c.r) / k, static_cast<float>(c.g) / k, static_cast<float>(c.b) / k,
                static_cast<float>(c.a) / k);
@@ -35,6 +37,7 @@ void Cls(const Rgba& c) {
 
 void Plot(int32_t x, int32_t y, const Rgba& colour) {
   if (!WindowIsOpen()) return;
+  FlushQuads();  // gathered sprites lie below whatever comes now
   SetColour(colour);
   glBegin(GL_POINTS);
   InsideVertex(x, y);
@@ -43,6 +46,7 @@ void Plot(int32_t x, int32_t y, const Rgba& colour) {
 
 void Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
   if (!WindowIsOpen()) return;
+  FlushQuads();  // gathered sprites lie below whatever comes now
   SetColour(colour);
   glBegin(GL_LINES);
   InsideVertex(x1, y1);
@@ -52,6 +56,7 @@ void Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
 
 void Box(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
   if (!WindowIsOpen()) return;
+  FlushQuads();  // gathered sprites lie below whatever comes now
   SetColour(colour);
   glBegin(GL_LINE_LOOP);
   InsideVertex(x1, y1);
@@ -64,6 +69,7 @@ void Box(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
 // With x2 < x1 the quad spans x2 + 1 to x1, as the corners say; likewise y.
 void FillRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
   if (!WindowIsOpen()) return;
+  FlushQuads();  // gathered sprites lie below whatever comes now
   SetColour(colour);
   glBegin(GL_QUADS);
   glVertex2i(x1, y1);

@@ -7,6 +7,10 @@
 
 #include <GLFW/glfw3.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #if defined(__SANITIZE_ADDRESS__)
 #include <dlfcn.h>
 #include <link.h>
@@ -83,7 +87,18 @@ bool EnsureHolder() {
 // ---- the library, for the host ----
 
 bool WindowSystemInit() {
-  initialised = glfwInit() == GLFW_TRUE;
+  // A display server under load can refuse a connection for a moment (its
+  // listen queue is full); a few short retries spare the player a failed
+  // start. Without any display named, the first answer is final.
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  bool displayNamed = (x11 && x11[0]) || (wayland && wayland[0]);
+  int attempts = displayNamed ? 5 : 1;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+    initialised = glfwInit() == GLFW_TRUE;
+    if (initialised) break;
+  }
   return initialised;
 }
 

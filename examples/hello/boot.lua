@@ -30,6 +30,40 @@ local blip = LoadSound("blip.wav")
 local CHIME_CHANNEL, BLIP_CHANNEL = 0, 1
 local arrows = {pelto.KEY_LEFT, pelto.KEY_RIGHT, pelto.KEY_UP, pelto.KEY_DOWN}
 
+-- The tileset (tiles.tga, made by scripts/make_example_tiles.py): 8x8 tiles;
+-- 1-4 ground, 8-9 the ship, 10-13 the turning gem, 16-19 a twinkling star.
+local tiles = LoadTileset("tiles.tga", 8, 8)
+local SHIP_TILE, GEM_TILE, STAR_TILE = 8, 10, 16
+
+-- The ground: a map twice the screen each way, built cell by cell from the
+-- four ground tiles with random flips, so the few tiles do not repeat
+-- visibly. Cells of tile 0 are open sky where the star field shows. A
+-- playfield pairs the map with the tileset and shows the part under the
+-- scroll position.
+local GROUND_W, GROUND_H = 40, 30
+local ground = CreateMap(GROUND_W, GROUND_H)
+for y = 0, GROUND_H - 1 do
+  for x = 0, GROUND_W - 1 do
+    local roll, tile = Rnd(100), 0
+    if roll < 30 then tile = 1 elseif roll < 40 then tile = 2
+    elseif roll < 43 then tile = 3 elseif roll < 50 then tile = 4 end
+    local flips = math.floor(Rnd(4)) % 4  -- bit 0: left-right, bit 1: top-bottom
+    SetTile(ground, x, y, tile + (flips % 2) * 32768 + math.floor(flips / 2) * 16384)
+  end
+end
+local GROUND = 0
+AssignTileset(GROUND, tiles)
+AssignMap(GROUND, ground)
+
+-- The view drifts to and fro over the whole map; the playfield keeps it
+-- inside the map by itself.
+local function drawGround(t)
+  local spanX, spanY = GROUND_W * TileWidth(tiles) - WIDTH, GROUND_H * TileHeight(tiles) - HEIGHT
+  local scrollX = spanX * (0.5 + 0.5 * math.sin(t * 0.25))
+  local scrollY = spanY * (0.5 + 0.5 * math.sin(t * 0.17))
+  Playfield(GROUND, 0, 0, scrollX, scrollY, 150, 150, 170, 255)  -- dimmed so the sprites stand out
+end
+
 -- Sounds come from where the ship is: -1 at the left edge, +1 at the right.
 local function panning(x)
   return x / WIDTH * 2 - 1
@@ -57,12 +91,12 @@ local function steer(dt)
   if demo then
     -- Head for the gem, one axis at a time, like a cautious pilot.
     local dx, dy = gem.x - ship.x, gem.y - ship.y
-    if math.abs(dx) > 1 then ship.x = ship.x + speed * (dx > 0 and 1 or -1) end
+    if math.abs(dx) > 1 then ship.x, facingLeft = ship.x + speed * (dx > 0 and 1 or -1), dx < 0 end
     if math.abs(dy) > 1 then ship.y = ship.y + speed * (dy > 0 and 1 or -1) end
     return
   end
-  if KeyDown(pelto.KEY_LEFT) then ship.x = ship.x - speed end
-  if KeyDown(pelto.KEY_RIGHT) then ship.x = ship.x + speed end
+  if KeyDown(pelto.KEY_LEFT) then ship.x, facingLeft = ship.x - speed, true end
+  if KeyDown(pelto.KEY_RIGHT) then ship.x, facingLeft = ship.x + speed, false end
   if KeyDown(pelto.KEY_UP) then ship.y = ship.y - speed end
   if KeyDown(pelto.KEY_DOWN) then ship.y = ship.y + speed end
   ship.x = math.max(4, math.min(WIDTH - 5, ship.x))
@@ -78,18 +112,27 @@ local function drawStars(dt)
   end
 end
 
-local function drawShip(x, y)
-  x, y = math.floor(x), math.floor(y)
-  FillRect(x - 1, y - 4, x + 1, y + 3, 90, 200, 255)  -- hull
-  FillRect(x - 4, y, x + 4, y + 2, 40, 120, 220)      -- wings
-  Plot(x, y - 2, 255, 255, 255)                       -- cockpit
-  Line(x - 2, y + 4, x + 3, y + 4, 255, 140, 40)      -- exhaust
+-- Sprites are placed by their top-left pixel; the ship and gem tiles are
+-- centred on their positions. The exhaust flickers ten times a second and
+-- the ship faces the way it last moved.
+local facingLeft = false
+local function drawShip(x, y, t)
+  Sprite(tiles, x - 4, y - 4, SHIP_TILE + math.floor(t * 10) % 2, facingLeft)
 end
 
+-- The gem turns and pulses: a tint fading between full and two thirds.
 local function drawGem(x, y, t)
-  local glow = 160 + math.floor(95 * math.abs(math.sin(t * 4)))
-  FillRect(x - 2, y - 2, x + 2, y + 2, glow, 40, glow)
-  Box(x - 3, y - 3, x + 3, y + 3, 255, 255, 255, 128)
+  local glow = 170 + math.floor(85 * math.abs(math.sin(t * 4)))
+  Sprite(tiles, x - 4, y - 4, GEM_TILE + math.floor(t * 8) % 4, false, glow, glow, glow, 255)
+  Box(x - 5, y - 5, x + 4, y + 4, 128, 128, 128, 128)
+end
+
+-- One star in eight twinkles as a sprite, each at its own pace.
+local function drawTwinkles(t)
+  for i = 1, #stars, 8 do
+    local s = stars[i]
+    Sprite(tiles, s.x - 3, s.y - 3, STAR_TILE + math.floor(t * 6 + i) % 4)
+  end
 end
 
 local function drawScore()
@@ -122,9 +165,11 @@ while not OsQuit() do
   end
 
   Cls(8, 8, 24)
+  drawGround(now / 1000)
   drawStars(dt)
+  drawTwinkles(now / 1000)
   drawGem(gem.x, gem.y, now / 1000)
-  drawShip(ship.x, ship.y)
+  drawShip(ship.x, ship.y, now / 1000)
   drawScore()
   Flip()
 end

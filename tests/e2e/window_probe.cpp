@@ -174,8 +174,14 @@ bool WindowProbe::RequestClose(unsigned long window) {
 
 // ---- a game in the background ----
 
-BackgroundGame::BackgroundGame(const std::string& bootSource, const std::vector<std::string>& args) {
-  BuildGame(dir_, {{"boot.lua", bootSource}});
+BackgroundGame::BackgroundGame(const std::string& bootSource, const std::vector<std::string>& args)
+    : BackgroundGame(bootSource, std::map<std::string, std::string>{}, args) {}
+
+BackgroundGame::BackgroundGame(const std::string& bootSource, const std::map<std::string, std::string>& files,
+                               const std::vector<std::string>& args) {
+  std::map<std::string, std::string> all = files;
+  all["boot.lua"] = bootSource;
+  BuildGame(dir_, all);
   run_ = std::async(std::launch::async, [this, args] { return RunGame(dir_, args); });
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <future>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,9 @@ class WindowProbe {
 class BackgroundGame {
  public:
   BackgroundGame(const std::string& bootSource, const std::vector<std::string>& args = {});
+  // The same with more archive entries (name -> bytes) beside boot.lua.
+  BackgroundGame(const std::string& bootSource, const std::map<std::string, std::string>& files,
+                 const std::vector<std::string>& args = {});
   ~BackgroundGame();
   // Waits until the script reached the step or ended; false on time-out or end.
   bool WaitReady(int step = 1, int timeoutMs = 20000);
