@@ -33,12 +33,12 @@ cp "$source_dir/love/main.lua" "$source_dir/love/conf.lua" "$tga" "$work/love/"
 
 fps() { grep -o 'fps [0-9.]*' | tail -1 | cut -d' ' -f2; }
 run_pelto() {
-  PELTO_NO_DIALOG=1 HOME=$work "$build/pelto" --datapath "$work/data" --novsync "$@" 2>/dev/null | fps || true
+  PELTO_NO_DIALOG=1 HOME=$work timeout 60 "$build/pelto" --datapath "$work/data" --novsync "$@" 2>/dev/null | fps || true
 }
 have_love=0
 if command -v love >/dev/null 2>&1; then have_love=1; fi
 run_love() {
-  if [ $have_love = 1 ]; then (cd "$work" && love love "$@" 2>/dev/null | fps) || true; else echo "n/a"; fi
+  if [ $have_love = 1 ]; then (cd "$work" && timeout 60 love love "$@" 2>/dev/null | fps) || true; else echo "n/a"; fi
 }
 
 printf '%-28s %12s %12s %8s\n' "scene" "pelto fps" "LÖVE fps" "ratio"

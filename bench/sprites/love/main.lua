@@ -10,7 +10,7 @@ function love.run()
   end
   love.window.setMode(320 * scale, 240 * scale, {vsync = 0})
   love.graphics.setDefaultFilter("nearest", "nearest")
-  local image = love.graphics.newImage("tiles.tga", {premultiplied = true})
+  local image = love.graphics.newImage("tiles.tga")
   local quads = {}
   for t = 0, 15 do
     quads[t] = love.graphics.newQuad(t % 4 * 16, math.floor(t / 4) * 16, 16, 16, image:getDimensions())
