@@ -9,6 +9,7 @@ packages=(
   libgtest-dev googletest zlib1g-dev
   libasound2-dev sox libsox-fmt-base libxmp-dev
   xvfb xauth xfonts-base xdotool x11-apps x11-utils netpbm
+  love
 )
 
 missing=()

@@ -28,6 +28,7 @@ void PaletteColour(const uint8_t* palette, uint8_t index, uint8_t* out) {
 
 }  // namespace
 
+// Shared by both decoders; it lives with the first of them.
 void FreeDecodedImage(DecodedImage* image) {
   std::free(image->pixels);
   image->pixels = nullptr;
