@@ -1,21 +1,54 @@
 -- The sprite benchmark scene for pelto: N sprites of 16x16 from one tileset
 -- on a 320x240 screen, every one moving each frame. Options (passed through
--- to the script): --sprites=N, --scale=S (window S times the screen).
+-- to the script): --sprites=N, --scale=S (window S times the screen), and
+-- --playfields, which draws the 4-layer scrolling playfield scene instead.
 -- Prints "fps <frames per second>" after a 3-second measured run.
-local n, scale = 1000, 1
+local n, scale, playfields = 1000, 1, false
 for i = 2, #pelto.args do
   local a = pelto.args[i]
   n = tonumber(a:match("^%-%-sprites=(%d+)$")) or n
   scale = tonumber(a:match("^%-%-scale=(%d+)$")) or scale
+  if a == "--playfields" then playfields = true end
 end
 
 local tiles = LoadTileset("tiles.tga", 16, 16)
 OpenDisplay("bench_sprites", 320, 240, false, 320 * scale, 240 * scale)
 
+-- Four 64x64 maps; layer 0 is full, layer k > 0 keeps one cell in k + 1
+-- (the rest empty), and every third drawn cell is mirrored one way or both.
+-- bench/sprites/love/main.lua builds the same cells with the same formula.
+local SIZE = 64
+local FLIPS = {0, 32768, 16384, 49152}
+local function buildLayer(layer)
+  local m = CreateMap(SIZE, SIZE)
+  for y = 0, SIZE - 1 do
+    for x = 0, SIZE - 1 do
+      local h = (x * 31 + y * 17 + layer * 7) % 97
+      if h % (layer + 1) == 0 then
+        SetTile(m, x, y, 1 + h % 15 + (h % 3 == 0 and FLIPS[h % 4 + 1] or 0))
+      end
+    end
+  end
+  AssignMap(layer, m)
+  AssignTileset(layer, tiles)
+end
+if playfields then
+  for layer = 0, 3 do buildLayer(layer) end
+end
+
 local function frame(f)
   Cls(0, 0, 0)
-  for i = 1, n do
-    Sprite(tiles, (i * 37 + f) % 336 - 16, (i * 53 + f) % 256 - 16, i % 16)
+  if playfields then
+    -- Each layer scrolls at its own speed; the scroll stays inside the map
+    -- (1024 - 320 by 1024 - 240 pixels) so no layer sticks at a clamp.
+    for layer = 0, 3 do
+      local s = f * (layer + 1)
+      Playfield(layer, 0, 0, s % 705, math.floor(s / 2) % 785)
+    end
+  else
+    for i = 1, n do
+      Sprite(tiles, (i * 37 + f) % 336 - 16, (i * 53 + f) % 256 - 16, i % 16)
+    end
   end
   Flip()
 end
