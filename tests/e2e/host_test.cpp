@@ -70,18 +70,6 @@ TEST(BootScript, LongErrorTextIsCutToTheBoxBuffer) {
   EXPECT_EQ(lines[0], "Error: Lua runtime error [" + std::string(511 - 19, 'x'));
 }
 
-TEST(BootScript, SourceTextIsNotLoaded) {
-  ScratchDir dir;
-  BuildGame(dir, {{"boot.prg", "print('source text')"}});
-  RunResult r = RunGame(dir);
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, "");
-  auto lines = ErrorLines(r.err);
-  ASSERT_EQ(lines.size(), 2u) << r.err;
-  EXPECT_EQ(lines[0], "Error: Syntax error in lua script [boot.prg: not a precompiled chunk]");
-  EXPECT_EQ(lines[1], "Error: Data file missing or corrupt.");
-}
-
 TEST(BootScript, MissingBootScriptIsMissingData) {
   ScratchDir dir;
   BuildGame(dir, {{"Boot.prg", CompileLua("print('wrong name')")}});
