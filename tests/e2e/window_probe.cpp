@@ -80,8 +80,17 @@ const int kCompositeRedirectAutomatic = 0;
 WindowProbe::WindowProbe() {
   const XLib& x = X();
   if (!x.loaded) return;
-  Display* display = x.openDisplay(nullptr);
-  if (!display) return;
+  // A busy server may refuse a connection for a moment (its listen queue is
+  // full while many tests start clients at once): try a few times.
+  Display* display = nullptr;
+  for (int attempt = 0; attempt < 10 && !display; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+    display = x.openDisplay(nullptr);
+  }
+  if (!display) {
+    std::fprintf(stderr, "window probe: cannot connect to the X server\n");
+    return;
+  }
   x.setErrorHandler(KeepGoing);
   // The server then keeps every top-level window's pixels apart.
   if (x.redirectSubwindows) x.redirectSubwindows(display, x.defaultRootWindow(display), kCompositeRedirectAutomatic);
