@@ -12,9 +12,9 @@
 //   GetSoundDefaultRate SetChannelVolume SetChannelPanning StopChannel
 //   IsChannelActive DeleteSound CreateBank DeleteBank BankSize BLoad BSave
 //   Peek Poke Deek Doke Randomize Rnd
-// Only functions that are really built are listed; none is a placeholder.
 #include "host/api_table.h"
 
+#include "audio/music_api.h"
 #include "audio/sound_api.h"
 #include "banks/bank_api.h"
 #include "banks/random_api.h"
@@ -73,6 +73,11 @@ const ApiFunction kEngineApi[] = {
     {LuaMouseOff, "MouseOff"},
     {LuaJoystickPosition, "JoystickPosition"},
     {LuaJoystickButton, "JoystickButton"},
+    {LuaLoadMusic, "LoadMusic"},
+    {LuaPlayMusic, "PlayMusic"},
+    {LuaSetMusicVolume, "SetMusicVolume"},
+    {LuaStopMusic, "StopMusic"},
+    {LuaDeleteMusic, "DeleteMusic"},
     {LuaLoadSound, "LoadSound"},
     {LuaPlaySound, "PlaySound"},
     {LuaGetSoundDefaultRate, "GetSoundDefaultRate"},

@@ -42,6 +42,7 @@ TEST(EngineApiTable, RegistersKnownNamesInOrderOnce) {
     EXPECT_EQ(++seen[entry->name], 1) << entry->name << " is registered twice";
     EXPECT_NE(entry->function, nullptr) << entry->name;
   }
+  EXPECT_EQ(count, 71) << "every engine API function is registered";
 }
 
 }  // namespace
