@@ -79,7 +79,9 @@ void PollHookRequest() {
   uint32_t serial = hookSerial.load(std::memory_order_seq_cst);
   if (serial == seenHookSerial) return;
   seenHookSerial = serial;
-  activeHook = requestedHook.load(std::memory_order_relaxed);
+  // Acquire: a routine newer than the serial just read may be taken here,
+  // and it must come with everything its installer wrote before it.
+  activeHook = requestedHook.load(std::memory_order_acquire);
   framesUntilTick = 0;
 }
 
@@ -458,7 +460,7 @@ int ChannelIsActive(int ch) {
 }
 
 void SetTickHook(TickHook hook) {
-  requestedHook.store(hook, std::memory_order_relaxed);
+  requestedHook.store(hook, std::memory_order_release);
   hookSerial.fetch_add(1, std::memory_order_seq_cst);
 }
 

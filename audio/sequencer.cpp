@@ -188,13 +188,13 @@ void TickEffect(Music& music, TrackState& track, int effect, int p, TickFlags& f
       break;
     case 3: {
       int32_t speed = LinearFrequency(music) ? m * 4 : m;
+      int32_t before = track.period;
       if (track.period < track.targetPeriod) {
         track.period = std::min(track.period + speed, track.targetPeriod);
-        flags.periodChanged = true;
       } else if (track.period > track.targetPeriod) {
         track.period = std::max(track.period - speed, track.targetPeriod);
-        flags.periodChanged = true;
       }
+      if (track.period != before) flags.periodChanged = true;
       break;
     }
     case 10:

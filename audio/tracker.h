@@ -61,7 +61,7 @@ struct InstrumentSample {
 
 struct Instrument {
   uint32_t sampleCount;
-  uint8_t keymap[kKeymapSize];  // note - 1 -> sample number within the instrument
+  uint8_t keymap[kKeymapSize];  // note -> sample number within the instrument (entry 0 unused)
   Envelope volumeEnvelope;
   Envelope panningEnvelope;
   uint8_t stored[4];  // kept from the file, not used

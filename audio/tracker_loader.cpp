@@ -25,18 +25,19 @@ constexpr int kStopWaitMs = 1000;
 Music* currentMusic = nullptr;
 
 // Reads one envelope's points. The point data begin one byte after the
-// start of the 16-bit count, so the count's high byte doubles as the first
-// byte of the points (or of the next field for an empty envelope).
+// start of the count, so the count's high byte would be the first byte of
+// the points (or of the next field for an empty envelope). Read as a whole
+// word, an envelope whose first point is not at a tick below 256, or an empty
+// envelope followed by a non-zero byte, would claim hundreds of points; only
+// the low byte is the count the module was written with.
 bool ReadEnvelopePoints(ByteReader& in, Envelope& envelope) {
-  size_t countAt = in.offset;
-  uint16_t count = in.U16();
+  uint8_t count = in.U8();
   if (in.failed || count > kEnvelopeMaxPoints) return false;
-  in.Seek(countAt + 1);
-  for (uint16_t p = 0; p < count; ++p) {
+  for (uint8_t p = 0; p < count; ++p) {
     envelope.points[p].x = in.U16();
     envelope.points[p].y = in.U16();
   }
-  envelope.pointCount = static_cast<uint8_t>(count);
+  envelope.pointCount = count;
   return !in.failed;
 }
 
