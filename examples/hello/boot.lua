@@ -4,9 +4,10 @@
 -- "Star catcher": steer the ship with the arrow keys and catch the gems;
 -- each catch adds a pip to the score bar and a chime that climbs with the
 -- score; every arrow key pressed blips from where the ship is (the sounds
--- are chime.wav and blip.wav beside this file). Escape or closing the window
--- ends it. Started with "--demo", the ship steers itself and the game ends
--- after a few seconds, so it can run unattended.
+-- are chime.wav and blip.wav beside this file). Music plays under it all;
+-- M stops it and starts it again. Escape or closing the window ends it.
+-- Started with "--demo", the ship steers itself, the music stops and comes
+-- back once, and the game ends after a few seconds, so it can run unattended.
 
 local WIDTH, HEIGHT = 160, 120
 
@@ -18,16 +19,40 @@ end
 
 print("pelto says hello: star catcher on " .. pelto.platform ..
       string.format(", desktop %dx%d", pelto.desktopWidth, pelto.desktopHeight))
-print(demo and "demo mode: the ship flies itself" or "arrow keys steer, Escape ends")
+print(demo and "demo mode: the ship flies itself" or "arrow keys steer, M stops or starts the music, Escape ends")
 
 -- A 160x120 screen magnified 4 times: a 640x480 window.
 OpenDisplay("pelto: star catcher", WIDTH, HEIGHT, false, WIDTH * 4, HEIGHT * 4)
 Randomize(OsTicks())
 
 -- Sound effects, loaded once; the game picks the channel of each itself.
+-- Music channel i plays on mixer channel i, so the effects keep clear of
+-- the music's four channels.
 local chime = LoadSound("chime.wav")
 local blip = LoadSound("blip.wav")
-local CHIME_CHANNEL, BLIP_CHANNEL = 0, 1
+local CHIME_CHANNEL, BLIP_CHANNEL = 8, 9
+
+-- The music (music.trk, made by scripts/make_example_music.py): a short loop
+-- on channels 0-3, a little below full volume so the effects stand out.
+local MUSIC_CHANNELS = 4
+LoadMusic("music.trk")
+SetMusicVolume(0.7)
+PlayMusic()
+local musicOn = true
+
+-- StopMusic stops the sequencer only: a note that loops would sound on, so
+-- the music's channels are stopped too. PlayMusic starts from the top.
+local function toggleMusic()
+  musicOn = not musicOn
+  if musicOn then
+    PlayMusic()
+  else
+    StopMusic()
+    for ch = 0, MUSIC_CHANNELS - 1 do StopChannel(ch) end
+  end
+  print(musicOn and "music on" or "music off")
+end
+
 local arrows = {pelto.KEY_LEFT, pelto.KEY_RIGHT, pelto.KEY_UP, pelto.KEY_DOWN}
 
 -- The tileset (tiles.tga, made by scripts/make_example_tiles.py): 8x8 tiles;
@@ -147,6 +172,7 @@ local last = start
 while not OsQuit() do
   OsUpdate()
   if not demo and KeyDown(pelto.KEY_ESC) then break end
+  if not demo and KeyPressed(pelto.KEY_M) then toggleMusic() end
   for _, key in ipairs(arrows) do
     if KeyPressed(key) then PlaySound(BLIP_CHANNEL, blip, 0.5, panning(ship.x)) end
   end
@@ -154,6 +180,8 @@ while not OsQuit() do
   local dt = math.min((now - last) / 1000, 0.1)
   last = now
   if demo and now - start > 6000 then break end
+  -- The demo takes the music away for a second and a half, then back.
+  if demo and musicOn == (now - start > 2500 and now - start < 4000) then toggleMusic() end
 
   steer(dt)
   if math.abs(ship.x - gem.x) < 5 and math.abs(ship.y - gem.y) < 5 then
