@@ -40,6 +40,10 @@ class MixerTest : public ::testing::Test {
     PlaySoundOnChannel(ch, s, volume, panning, rate);
     ref.Play(ch, s, volume, panning, rate);
   }
+  void StopBoth(int ch) {
+    ChannelStop(ch);
+    ref.Stop(ch);
+  }
 
   static std::vector<int16_t> Mix(int frames) {
     std::vector<int16_t> out(2 * static_cast<size_t>(frames), 0x5555);
@@ -136,7 +140,14 @@ TEST_F(MixerTest, LoopsAndRatesMatchReference) {
   PlayBoth(3, tiny, 0.9f, 0.9f, 44100 * 9 + 123);  // a step far larger than its loop
   PlayBoth(4, plain, 0.4f, -1.0f, 1);     // barely moves
   PlayBoth(5, whole, 0.6f, 1.0f, 500000);
+  // Channels 8-15 form a second group, mixed after the first in every frame;
+  // a negative rate never moves its channel and sends the group the slow way
+  // until it is stopped.
+  for (int ch = 8; ch < 16; ++ch) PlayBoth(ch, ch % 2 ? inner : whole, 0.1f * (ch - 7), 0.0f, 9000 * (ch - 6));
+  PlayBoth(12, inner, 0.5f, 0.0f, -20000);
   for (int frames : {900, 1024, 2, 2500, 333}) RenderAndCompare(frames, "loops and rates");
+  StopBoth(12);
+  RenderAndCompare(1024, "loops and rates, all forward");
   EXPECT_FALSE(ref.Active(0));
   EXPECT_EQ(ChannelIsActive(0), 0);
   EXPECT_EQ(ChannelIsActive(3), 1);
