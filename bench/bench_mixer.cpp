@@ -18,6 +18,7 @@
 #include <xmp.h>
 
 #include "audio/mixer.h"
+#include "bench/bench_support.h"
 #include "audio/sound.h"
 #include "tests/support/mixer_reference.h"
 
@@ -43,9 +44,6 @@ int32_t ChannelRate(int ch) { return 8000 + (ch * 7919) % 52000; }
 float ChannelVolume(int ch) { return 0.3f + 0.05f * (ch % 9); }
 float ChannelPanning(int ch) { return -1.0f + (ch % 11) * 0.2f; }
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
 
 // ---- pelto ----
 
@@ -108,20 +106,6 @@ bool PeltoMatchesReference(int channels, int frames) {
 
 // ---- libxmp: an XM module written in memory ----
 
-void Put8(std::string* s, int v) { s->push_back(static_cast<char>(v & 0xFF)); }
-void Put16(std::string* s, int v) {
-  Put8(s, v);
-  Put8(s, v >> 8);
-}
-void Put32(std::string* s, uint32_t v) {
-  Put16(s, static_cast<int>(v & 0xFFFF));
-  Put16(s, static_cast<int>(v >> 16));
-}
-void PutText(std::string* s, const char* text, size_t width) {
-  std::string t(text);
-  t.resize(width, '\0');
-  *s += t;
-}
 
 // One pattern of 64 rows: on row 0 every channel starts a note of its own
 // instrument; the samples loop, so every channel stays busy for good. The

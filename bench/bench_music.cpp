@@ -26,6 +26,7 @@
 #include <xmp.h>
 
 #include "audio/mixer.h"
+#include "bench/bench_support.h"
 #include "audio/tracker.h"
 #include "tests/support/trk_writer.h"
 
@@ -40,9 +41,6 @@ constexpr int kMixRuns = 25;  // of each player; a run takes some 20 ms
 // Sixteen rows of three ticks and a bit: every channel has started a note.
 constexpr int kWarmUpFrames = 16 * 3 * 882 + kCallFrames;
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
 
 // ---- the song ----
 
@@ -112,20 +110,6 @@ trk::Module MakeModule() {
 
 // ---- the same song as XM ----
 
-void Put8(std::string* s, int v) { s->push_back(static_cast<char>(v & 0xFF)); }
-void Put16(std::string* s, int v) {
-  Put8(s, v);
-  Put8(s, v >> 8);
-}
-void Put32(std::string* s, uint32_t v) {
-  Put16(s, static_cast<int>(v & 0xFFFF));
-  Put16(s, static_cast<int>(v >> 16));
-}
-void PutText(std::string* s, const char* text, size_t width) {
-  std::string t(text);
-  t.resize(width, '\0');
-  *s += t;
-}
 
 // Twelve points of an XM envelope, unused ones zero.
 void PutXmEnvelope(std::string* s, const trk::Envelope& e) {

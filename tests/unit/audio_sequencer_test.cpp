@@ -23,6 +23,7 @@
 #include "audio/mixer.h"
 #include "audio/sound.h"
 #include "audio/tracker.h"
+#include "tests/support/audio_thread.h"
 #include "tests/support/trk_writer.h"
 
 namespace {
@@ -1060,43 +1061,6 @@ TEST_F(SequencerTest, ChannelsBeyondTheMixerAndNoChannelsAreHarmless) {
 
 // ---- the script thread against a running audio thread ----
 
-// Stands in for the output stream: MixAudio in a loop with changing buffer
-// sizes, remembering the loudest sample it produced.
-class AudioThread {
- public:
-  AudioThread() : thread_([this] { Run(); }) {}
-  ~AudioThread() { Stop(); }
-  void Stop() {
-    running_.store(false);
-    if (thread_.joinable()) thread_.join();
-  }
-  int Calls() const { return calls_.load(); }
-  void WaitForCalls(int count) const {
-    while (calls_.load() < count) std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
-  int Loudest() const { return loudest_.load(); }
-  void ResetLoudest() { loudest_.store(0); }
-
- private:
-  void Run() {
-    std::vector<int16_t> out(2 * 1500);
-    int n = 0;
-    while (running_.load()) {
-      int frames = 1 + (n++ * 389) % 1500;
-      MixAudio(out.data(), frames);
-      int loudest = 0;
-      for (int i = 0; i < 2 * frames; ++i) loudest = std::max(loudest, std::abs(static_cast<int>(out[i])));
-      if (loudest > loudest_.load()) loudest_.store(loudest);
-      calls_.fetch_add(1);
-    }
-  }
-
-  std::atomic<bool> running_{true};
-  std::atomic<int> calls_{0};
-  std::atomic<int> loudest_{0};
-  std::thread thread_;
-};
-
 // A busy module: short ticks, notes, key-offs, slides and envelopes on
 // every channel.
 trk::Module Busy(uint16_t channels, uint8_t seed) {
@@ -1134,7 +1098,7 @@ class MusicThreadsTest : public ::testing::Test {
 };
 
 TEST_F(MusicThreadsTest, MusicPlaysAndStopsUnderARunningMixer) {
-  AudioThread audio;
+  AudioThread audio(0);  // call sizes vary
   std::vector<uint8_t> bytes = Busy(4, 0).Bytes();
   ASSERT_TRUE(LoadCurrentMusic(bytes.data(), bytes.size()));
   PlayCurrentMusic();
@@ -1152,7 +1116,7 @@ TEST_F(MusicThreadsTest, MusicPlaysAndStopsUnderARunningMixer) {
 }
 
 TEST_F(MusicThreadsTest, ScriptCallsNeverRaceARunningTick) {
-  AudioThread audio;
+  AudioThread audio(0);  // call sizes vary
   std::vector<uint8_t> modules[] = {Busy(8, 0).Bytes(), Busy(3, 2).Bytes()};
   float effectValue = 0.3f;
   int effect = CreateSoundFromPcm(&effectValue, 8000, SampleFormat::Float32, 4);

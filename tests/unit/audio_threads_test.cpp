@@ -13,54 +13,9 @@
 
 #include "audio/mixer.h"
 #include "audio/sound.h"
+#include "tests/support/audio_thread.h"
 
 namespace {
-
-// Stands in for the output stream: calls MixAudio like a callback would,
-// with changing buffer sizes, and keeps the loudest sample of every call.
-class AudioThread {
- public:
-  explicit AudioThread(int frames = 256) : frames_(frames) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~AudioThread() { Stop(); }
-  void Stop() {
-    running_.store(false);
-    if (thread_.joinable()) thread_.join();
-  }
-  int Calls() const { return calls_.load(); }
-  void WaitForCalls(int count) const {
-    while (calls_.load() < count) std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
-  int Loudest(int call) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return loudest_[call];
-  }
-
- private:
-  void Run() {
-    std::vector<int16_t> out(2 * 1500);
-    int n = 0;
-    while (running_.load()) {
-      int frames = frames_ > 0 ? frames_ : 1 + (n++ * 389) % 1500;
-      MixAudio(out.data(), frames);
-      int loudest = 0;
-      for (int i = 0; i < 2 * frames; ++i) loudest = std::max(loudest, std::abs(static_cast<int>(out[i])));
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        loudest_.push_back(loudest);
-      }
-      calls_.fetch_add(1);
-    }
-  }
-
-  int frames_;  // 0: sizes vary from call to call
-  std::atomic<bool> running_{true};
-  std::atomic<int> calls_{0};
-  std::mutex mutex_;
-  std::vector<int> loudest_;
-  std::thread thread_;
-};
 
 class AudioThreadsTest : public ::testing::Test {
  protected:
