@@ -14,6 +14,11 @@
 namespace {
 
 CrtFilter filter = {0, 0, 0, 0, 0.0f, 0.0f};
+// True when every texel pass 1 samples has alpha 1, so that blending would
+// only copy it: the window has no alpha bits (the copied frame reads alpha
+// 1, as does the rest of the texture) and the frame is sampled nearest, so
+// the clamp's transparent border is never reached.
+bool frameOpaque = false;
 
 // One full-picture quad: texture coordinate (0, 0) at the bottom-left corner
 // of the virtual screen, so texture row 0 (the bottom row of the copied
@@ -36,6 +41,18 @@ void TextureParameters(GLint filterMode, GLint wrap) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filterMode);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
+}
+
+// The frame texture's filter for a display of this scale.
+GLint FrameFilter(int pixelScale) {
+  // At one window pixel per virtual pixel every picture pixel's centre
+  // falls on a texel centre (the picture and the frame have the same size
+  // and whole-pixel offsets, and the blue pass is not shifted), where linear
+  // filtering weighs that one texel alone and never reaches the clamp's
+  // border. Nearest gives the very same pixels there, and the software
+  // renderer samples it far faster than the clamped linear filter, which
+  // it cannot run on its fixed-point path. Any larger scale blends texels.
+  return pixelScale == 1 ? GL_NEAREST : GL_LINEAR;
 }
 
 }  // namespace
@@ -85,7 +102,7 @@ bool CrtBuildTextures(const DisplayState& d) {
   glBindTexture(GL_TEXTURE_2D, filter.frameTexture);
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, texW, texH, 0, GL_RGB, GL_UNSIGNED_BYTE, zeros);
   std::free(zeros);
-  TextureParameters(GL_LINEAR, GL_CLAMP);
+  TextureParameters(FrameFilter(d.pixelScale), GL_CLAMP);
 
   unsigned char mask[16 * 4] = {};
   for (int i = 0; i < 16; ++i) mask[i * 4 + 3] = kScanlineMaskAlpha[i];
@@ -93,6 +110,10 @@ bool CrtBuildTextures(const DisplayState& d) {
   glBindTexture(GL_TEXTURE_2D, filter.maskTexture);
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 4, 4, 0, GL_RGBA, GL_UNSIGNED_BYTE, mask);
   TextureParameters(GL_LINEAR, GL_REPEAT);
+
+  GLint alphaBits = 0;
+  glGetIntegerv(GL_ALPHA_BITS, &alphaBits);
+  frameOpaque = alphaBits == 0 && FrameFilter(d.pixelScale) == GL_NEAREST;
 
   bool failed = false;
   while (glGetError() != GL_NO_ERROR) failed = true;
@@ -104,6 +125,7 @@ void CrtReleaseTextures() {
   if (filter.frameTexture != 0) glDeleteTextures(1, &filter.frameTexture);
   if (filter.maskTexture != 0) glDeleteTextures(1, &filter.maskTexture);
   filter = {0, 0, 0, 0, 0.0f, 0.0f};
+  frameOpaque = false;
 }
 
 void CrtRunPasses(const DisplayState& d, const ViewportRect& picture) {
@@ -118,9 +140,14 @@ void CrtRunPasses(const DisplayState& d, const ViewportRect& picture) {
   glClear(GL_COLOR_BUFFER_BIT);
   glEnable(GL_TEXTURE_2D);
 
-  // Pass 1: alpha 1 replaces the picture with the frame, green and blue weakened.
+  // Pass 1: alpha 1 replaces the picture with the frame, green and blue
+  // weakened. Where the frame is known to be opaque the blend would give the
+  // source unchanged, and the renderer writes it faster without reading the
+  // picture back.
   glColor4ub(255, 152, 53, 255);
+  if (frameOpaque) glDisable(GL_BLEND);
   FrameQuad(w, h, filter.frameMaxU, filter.frameMaxV);
+  if (frameOpaque) glEnable(GL_BLEND);
 
   // Pass 2: black through the mask; one repeat of 4x4 texels covers 2x2
   // virtual pixels, darkening the upper half of every pixel row.
