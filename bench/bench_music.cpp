@@ -249,26 +249,7 @@ double PeltoMixSeconds(const std::vector<uint8_t>& module, int frames, bool with
 
 // One run of xmp_play_buffer on the XM module; seconds, or -1.
 double XmpMixSeconds(const std::string& module, int frames, int* active) {
-  std::vector<int16_t> out(2 * kCallFrames);
-  xmp_context ctx = xmp_create_context();
-  if (xmp_load_module_from_memory(ctx, module.data(), static_cast<long>(module.size())) != 0) {
-    xmp_free_context(ctx);
-    return -1;
-  }
-  xmp_start_player(ctx, 44100, 0);
-  xmp_set_player(ctx, XMP_PLAYER_INTERP, XMP_INTERP_LINEAR);
-  xmp_set_player(ctx, XMP_PLAYER_DSP, 0);
-  for (int done = 0; done < kWarmUpFrames; done += kCallFrames) xmp_play_buffer(ctx, out.data(), kCallFrames * 4, 0);
-  auto start = std::chrono::steady_clock::now();
-  for (int done = 0; done < frames; done += kCallFrames) xmp_play_buffer(ctx, out.data(), kCallFrames * 4, 0);
-  double seconds = Seconds(start);
-  xmp_frame_info info;
-  xmp_get_frame_info(ctx, &info);
-  *active = info.virt_used;
-  xmp_end_player(ctx);
-  xmp_release_module(ctx);
-  xmp_free_context(ctx);
-  return seconds;
+  return XmpPlaySeconds(module, kWarmUpFrames, frames, kCallFrames, active);
 }
 
 }  // namespace
