@@ -11,11 +11,10 @@
 // LoadMusic(name) -> true; replaces the music loaded before, without playing
 int LuaLoadMusic(lua_State* L) {
   const char* name = ArgString(L, 1);
-  // The old music goes first, so its sound slots are free for the new one
-  // and a missing entry leaves no music half-replaced.
-  DeleteCurrentMusic();
   AssetBuffer buffer;
   AssetLoad(&buffer, name);
+  // Replacing frees the old music (and its sound slots) before the new one
+  // takes slots of its own.
   bool loaded = buffer.size > 0 && LoadCurrentMusic(buffer.data, static_cast<size_t>(buffer.size));
   AssetFree(&buffer);
   if (!loaded) FatalError(FATAL_DATA);

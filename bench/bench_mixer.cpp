@@ -27,23 +27,10 @@ namespace {
 constexpr int kCallFrames = 512;
 constexpr int kSoundCount = 8;
 
-// A looped 16-bit sound: a few harmonics, so interpolation has work to do.
-std::vector<int16_t> MakeWaveform(int length, int seed) {
-  std::vector<int16_t> v(length);
-  uint32_t noise = 0x9E3779B9u * (seed + 1);
-  for (int i = 0; i < length; ++i) {
-    noise = noise * 1664525u + 1013904223u;
-    int tone = static_cast<int>(9000 * ((i * (seed + 3)) % 200 < 100 ? 1 : -1));
-    v[i] = static_cast<int16_t>(tone + static_cast<int>(noise >> 20) - 2048);
-  }
-  return v;
-}
-
 int SoundLength(int k) { return 3000 + k * 3857; }
 int32_t ChannelRate(int ch) { return 8000 + (ch * 7919) % 52000; }
 float ChannelVolume(int ch) { return 0.3f + 0.05f * (ch % 9); }
 float ChannelPanning(int ch) { return -1.0f + (ch % 11) * 0.2f; }
-
 
 // ---- pelto ----
 
@@ -105,7 +92,6 @@ bool PeltoMatchesReference(int channels, int frames) {
 }
 
 // ---- libxmp: an XM module written in memory ----
-
 
 // One pattern of 64 rows: on row 0 every channel starts a note of its own
 // instrument; the samples loop, so every channel stays busy for good. The

@@ -41,24 +41,12 @@ constexpr int kMixRuns = 25;  // of each player; a run takes some 20 ms
 // Sixteen rows of three ticks and a bit: every channel has started a note.
 constexpr int kWarmUpFrames = 16 * 3 * 882 + kCallFrames;
 
-
 // ---- the song ----
-
-// A looped 16-bit waveform with a few harmonics and some noise.
-std::vector<int> MakeWaveform(int length, int seed) {
-  std::vector<int> v(length);
-  uint32_t noise = 0x9E3779B9u * (seed + 1);
-  for (int i = 0; i < length; ++i) {
-    noise = noise * 1664525u + 1013904223u;
-    int tone = 9000 * ((i * (seed + 3)) % 200 < 100 ? 1 : -1);
-    v[i] = tone + static_cast<int>(noise >> 20) - 2048;
-  }
-  return v;
-}
 
 trk::Instrument MakeInstrument(int k) {
   trk::Sample s;
-  s.values = MakeWaveform(3000 + k * 3857, k);
+  std::vector<int16_t> wave = MakeWaveform(3000 + k * 3857, k);
+  s.values.assign(wave.begin(), wave.end());
   s.type = trk::kSixteenBit | trk::kLoopForward;
   s.loopLength = static_cast<uint32_t>(s.values.size() * 2);  // bytes: the whole sample
   s.panning = static_cast<uint8_t>(64 + 16 * k);
@@ -109,7 +97,6 @@ trk::Module MakeModule() {
 }
 
 // ---- the same song as XM ----
-
 
 // Twelve points of an XM envelope, unused ones zero.
 void PutXmEnvelope(std::string* s, const trk::Envelope& e) {

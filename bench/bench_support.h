@@ -1,4 +1,4 @@
-// Small pieces the benchmarks share: a stopwatch, the little-endian
+// Small pieces the benchmarks share: a stopwatch, a test waveform, the little-endian
 // writers of the XM modules that libxmp plays beside pelto, and one timed
 // libxmp run.
 #pragma once
@@ -12,6 +12,19 @@
 
 inline double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// A looped 16-bit sound: a square tone with some noise, so interpolation
+// has work to do.
+inline std::vector<int16_t> MakeWaveform(int length, int seed) {
+  std::vector<int16_t> v(length);
+  uint32_t noise = 0x9E3779B9u * (seed + 1);
+  for (int i = 0; i < length; ++i) {
+    noise = noise * 1664525u + 1013904223u;
+    int tone = 9000 * ((i * (seed + 3)) % 200 < 100 ? 1 : -1);
+    v[i] = static_cast<int16_t>(tone + static_cast<int>(noise >> 20) - 2048);
+  }
+  return v;
 }
 
 inline void Put8(std::string* s, int v) { s->push_back(static_cast<char>(v & 0xFF)); }
