@@ -12,6 +12,9 @@
 
 #include <png.h>
 #include <zlib.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <csetjmp>
 #include <cstdlib>
@@ -155,15 +158,30 @@ inline uint32_t MultiplyRounded(uint32_t c, uint32_t a) {
 // Premultiplies in place. Rounded rather than the TGA decoder's (c * a) >> 8
 // (which that format keeps for compatibility): an opaque pixel keeps its
 // exact colour, so art drawn with pure white stays 255, and alpha 0 gives
-// (0, 0, 0, 0) whatever colour the art tool left under it.
+// (0, 0, 0, 0) whatever colour the art tool left under it. The rounding
+// formula works in 16 bits (c * a + 128 + its high byte stays below 65536),
+// so SSE2 does four pixels at once, without branches that sprite edges
+// would make mispredict; the alpha lane is multiplied by 255, which keeps it.
 void Premultiply(uint8_t* pixels, size_t count) {
-  for (size_t i = 0; i < count; ++i, pixels += 4) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), half = _mm_set1_epi16(128);
+  const __m128i colourLanes = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+  const __m128i alphaBy255 = _mm_set_epi16(255, 0, 0, 0, 255, 0, 0, 0);
+  auto twoPixels = [&](__m128i v) {  // 8 lanes: red, green, blue, alpha of two pixels
+    __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xff), 0xff);
+    a = _mm_or_si128(_mm_and_si128(a, colourLanes), alphaBy255);
+    __m128i t = _mm_add_epi16(_mm_mullo_epi16(v, a), half);
+    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  };
+  for (; i + 4 <= count; i += 4) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i * 4));
+    v = _mm_packus_epi16(twoPixels(_mm_unpacklo_epi8(v, zero)), twoPixels(_mm_unpackhi_epi8(v, zero)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i * 4), v);
+  }
+#endif
+  for (pixels += i * 4; i < count; ++i, pixels += 4) {
     const uint32_t a = pixels[3];
-    if (a == 255) continue;  // the common cases in tilesets: opaque...
-    if (a == 0) {            // ...and clear
-      pixels[0] = pixels[1] = pixels[2] = 0;
-      continue;
-    }
     pixels[0] = static_cast<uint8_t>(MultiplyRounded(pixels[0], a));
     pixels[1] = static_cast<uint8_t>(MultiplyRounded(pixels[1], a));
     pixels[2] = static_cast<uint8_t>(MultiplyRounded(pixels[2], a));
