@@ -352,6 +352,26 @@ TEST(PngDecoder, RefusesAbsurdSizesBeforeAllocating) {
   EXPECT_TRUE(Refused(bomb, bomb.size()));
 }
 
+TEST(PngDecoder, SkipsOddColourChunksButRefusesACompressedChunkThatDoesNotInflate) {
+  // Colour chunks are never applied, so values a strict reader would reject
+  // (gamma 0, an unknown rendering intent, a profile that is no ICC profile)
+  // cost nothing: the pixels come out as stored.
+  Bytes junk(300, 7), packed(compressBound(300));
+  uLongf packedSize = packed.size();
+  compress(packed.data(), &packedSize, junk.data(), static_cast<uLong>(junk.size()));
+  Bytes iccp = {'x', 0, 0};
+  iccp.insert(iccp.end(), packed.begin(), packed.begin() + packedSize);
+  Bytes odd = Assembled(4, 1, 8, 6, {PngMakeChunk("gAMA", {0, 0, 0, 0}), PngMakeChunk("sRGB", {9}),
+                                     PngMakeChunk("iCCP", iccp)});
+  RgbaImage image;
+  ASSERT_TRUE(DecodePngRgba(&image, odd.data(), odd.size()));
+  EXPECT_EQ(image.pixels, Bytes(16, 0x40));
+  // The same profile with its zlib stream damaged under a good CRC.
+  iccp[iccp.size() / 2] ^= 0x55;
+  Bytes damaged = Assembled(4, 1, 8, 6, {PngMakeChunk("iCCP", iccp)});
+  EXPECT_TRUE(Refused(damaged, damaged.size()));
+}
+
 TEST(PngDecoder, RefusesWhatIsNotAPng) {
   Bytes nothing;
   EXPECT_TRUE(Refused(nothing, 0));
