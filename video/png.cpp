@@ -60,34 +60,35 @@ bool InflatesWithin(const uint8_t* data, size_t size, uint64_t limit, uint64_t* 
   return result == Z_STREAM_END && total <= limit;
 }
 
-// The zlib stream inside a zTXt, iTXt or iCCP chunk, or null when the chunk
-// type carries none or the chunk is malformed (`malformed` set then).
-const uint8_t* CompressedPart(const uint8_t* type, const uint8_t* body, size_t length, size_t* streamLength,
-                              bool* malformed) {
-  const bool ztxt = std::memcmp(type, "zTXt", 4) == 0, iccp = std::memcmp(type, "iCCP", 4) == 0,
-             itxt = std::memcmp(type, "iTXt", 4) == 0;
-  if (!ztxt && !iccp && !itxt) return nullptr;
+// Finds the zlib stream inside a zTXt, iTXt or iCCP chunk; `stream` stays
+// null for other chunks and uncompressed iTXt. False when such a chunk is
+// malformed.
+bool FindCompressedPart(const uint8_t* type, const uint8_t* body, size_t length, const uint8_t** stream,
+                        size_t* streamLength) {
+  const bool itxt = std::memcmp(type, "iTXt", 4) == 0;
+  if (!itxt && std::memcmp(type, "zTXt", 4) != 0 && std::memcmp(type, "iCCP", 4) != 0) return true;
   const uint8_t* end = body + length;
-  const uint8_t* at = static_cast<const uint8_t*>(std::memchr(body, 0, length));  // after the keyword
-  if (at == nullptr) return *malformed = true, nullptr;
+  const uint8_t* at = static_cast<const uint8_t*>(std::memchr(body, 0, length));  // the keyword's end
+  if (at == nullptr) return false;
   ++at;
   if (itxt) {
     // compression flag, method, language tag, translated keyword, text
-    if (end - at < 2) return *malformed = true, nullptr;
+    if (end - at < 2) return false;
     const bool compressed = at[0] != 0;
     at += 2;
     for (int field = 0; field < 2; ++field) {
       at = static_cast<const uint8_t*>(std::memchr(at, 0, static_cast<size_t>(end - at)));
-      if (at == nullptr) return *malformed = true, nullptr;
+      if (at == nullptr) return false;
       ++at;
     }
-    if (!compressed) return nullptr;
+    if (!compressed) return true;
   } else {
-    if (at == end) return *malformed = true, nullptr;  // the method byte
+    if (at == end) return false;  // no method byte
     ++at;
   }
+  *stream = at;
   *streamLength = static_cast<size_t>(end - at);
-  return at;
+  return true;
 }
 
 // The walk over the whole file before libpng sees it:
@@ -132,10 +133,9 @@ bool Walk(const uint8_t* data, size_t size, Header* header) {
         if (std::memcmp(data + at, kIend, sizeof kIend) != 0) return false;
         break;
       }
-      bool malformed = false;
+      const uint8_t* stream = nullptr;
       size_t streamLength = 0;
-      const uint8_t* stream = CompressedPart(type, type + 4, length, &streamLength, &malformed);
-      if (malformed) return false;
+      if (!FindCompressedPart(type, type + 4, length, &stream, &streamLength)) return false;
       uint64_t unpacked = 0;
       if (stream != nullptr &&
           (!InflatesWithin(stream, streamLength, kChunkLimit, &unpacked) || (unpackedTotal += unpacked) > kCacheLimit))
@@ -334,7 +334,7 @@ bool ReadGuarded(Reading* r) {
   return true;
 }
 
-// Decodes the file into `pixels` (width x height x 4, from Measure) as
+// Decodes the walked file into `pixels` (width x height x 4 bytes) as
 // straight or premultiplied RGBA. False on any damage.
 bool Decode(const uint8_t* data, size_t size, const Header& header, uint8_t* pixels, bool premultiply) {
   Reading r;
