@@ -14,6 +14,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"compile", RunCompileCommand, "compile SRC.lua -o OUT.prg   compile a Lua script to the engine's chunk form"},
+    {"convert", RunConvertCommand, "convert [--strict] MAP.tmx|MAP.tmj -o DIR   convert a Tiled map for playfields"},
     {"pack", RunPackCommand, "pack -o OUT.DAT [--priority N] [-C DIR] PATH...   pack files into an archive"},
 };
 
