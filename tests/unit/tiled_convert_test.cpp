@@ -80,7 +80,8 @@ RgbaImage ImageC0() { return MakeImage(4, 4, 3); }    // collection tile 0
 RgbaImage ImageC3() { return MakeImage(8, 4, 4); }    // collection tile 3: its right half
 RgbaImage ImageC5() { return MakeImage(8, 8, 5); }    // collection tile 5: too large for layers
 
-// The files every map of these tests can use.
+// The files every map of these tests can use; the maps name c0.png by a
+// roundabout path ("./../maps/c0.png"), which must reach the same file.
 Files TilesetFiles() {
   Files files;
   files["maps/a.png"] = Png(SheetA());
@@ -105,7 +106,7 @@ std::string TilesetsXml() {
  <tileset firstgid="7" source="sets/b.tsx"/>
  <tileset firstgid="11" name="C" tilewidth="8" tileheight="8" tilecount="3" columns="0">
   <grid orientation="orthogonal" width="1" height="1"/>
-  <tile id="0"><image source="c0.png" width="4" height="4"/></tile>
+  <tile id="0"><image source="./../maps/c0.png" width="4" height="4"/></tile>
   <tile id="3" x="4" y="0" width="4" height="4"><image source="c3.png" width="8" height="4"/></tile>
   <tile id="5"><image source="c5.png" width="8" height="8"/></tile>
  </tileset>
@@ -118,7 +119,7 @@ std::string TilesetsJson() {
    "columns": 3, "image": "a.png", "imagewidth": 18, "imageheight": 12, "transparentcolor": "#102030"},
   {"firstgid": 7, "source": "sets/b.tsx"},
   {"firstgid": 11, "name": "C", "tilewidth": 8, "tileheight": 8, "tilecount": 3, "columns": 0,
-   "tiles": [{"id": 0, "image": "c0.png", "imagewidth": 4, "imageheight": 4},
+   "tiles": [{"id": 0, "image": "./../maps/c0.png", "imagewidth": 4, "imageheight": 4},
              {"id": 3, "image": "c3.png", "imagewidth": 8, "imageheight": 4, "x": 4, "y": 0, "width": 4, "height": 4},
              {"id": 5, "image": "c5.png", "imagewidth": 8, "imageheight": 8}]}
  ])";
