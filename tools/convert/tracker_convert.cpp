@@ -416,7 +416,7 @@ class SongWalk {
       if (nextRow >= song_.patterns[song_.orders[nextOrder]].rows) nextRow = 0;  // a break past the end
       auto seen = entries.find({nextOrder, nextRow});
       if (seen != entries.end()) {
-        if (seen->second != 0) {
+        if (!LoopsAlike(seen->second)) {
           warnings->push_back(Text("song: after its end the song goes back to order %u; the engine restarts it "
                                    "from the first order",
                                    nextOrder));
@@ -427,6 +427,18 @@ class SongWalk {
       entries.emplace(std::make_pair(nextOrder, nextRow), orders_.size());
       order = nextOrder, row = nextRow;
     }
+  }
+
+  // Whether playing the whole song over again (what the engine does) sounds
+  // like going back to stretch `back`: it does when the stretches before it
+  // repeat the loop's own start.
+  bool LoopsAlike(size_t back) {
+    if (!current_.empty()) EndStretch();
+    size_t loop = orders_.size() - back;
+    for (size_t i = 0; i < back; ++i) {
+      if (orders_[i] != orders_[i + loop]) return false;
+    }
+    return true;
   }
 
   bool Visited(uint32_t pattern, uint32_t row) const {
