@@ -102,6 +102,7 @@ const int kUsedGids[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 14};
 std::string TilesetsXml() {
   return R"( <tileset firstgid="1" name="A" tilewidth="4" tileheight="4" spacing="2" margin="1" tilecount="6" columns="3">
   <image source="a.png" trans="102030" width="18" height="12"/>
+  <tile id="0"><animation><frame tileid="0" duration="100"/><frame tileid="5" duration="250"/></animation></tile>
  </tileset>
  <tileset firstgid="7" source="sets/b.tsx"/>
  <tileset firstgid="11" name="C" tilewidth="8" tileheight="8" tilecount="3" columns="0">
@@ -116,7 +117,8 @@ std::string TilesetsXml() {
 std::string TilesetsJson() {
   return R"([
   {"firstgid": 1, "name": "A", "tilewidth": 4, "tileheight": 4, "spacing": 2, "margin": 1, "tilecount": 6,
-   "columns": 3, "image": "a.png", "imagewidth": 18, "imageheight": 12, "transparentcolor": "#102030"},
+   "columns": 3, "image": "a.png", "imagewidth": 18, "imageheight": 12, "transparentcolor": "#102030",
+   "tiles": [{"id": 0, "animation": [{"tileid": 0, "duration": 100}, {"tileid": 5, "duration": 250}]}]},
   {"firstgid": 7, "source": "sets/b.tsx"},
   {"firstgid": 11, "name": "C", "tilewidth": 8, "tileheight": 8, "tilecount": 3, "columns": 0,
    "tiles": [{"id": 0, "image": "./../maps/c0.png", "imagewidth": 4, "imageheight": 4},
@@ -547,7 +549,10 @@ line two</property>
   const Check checks[] = {
       {"M.width .. 'x' .. M.height .. ' ' .. M.tileWidth .. 'x' .. M.tileHeight", "2x2 4x4"},
       {"M.tileset", "maps/level.png"},
-      {"M.tileCount", "5"},  // the empty tile and four map tiles; the door reuses one
+      {"M.tileCount", "6"},  // the empty tile, four map tiles and gid 6, a frame of gid 1; the door reuses one
+      {"#M.animations[1] .. ' ' .. M.animations[1][1].tile .. ' ' .. M.animations[1][2].tile .. ' ' .. "
+       "M.animations[1][2].duration .. ' ' .. tostring(M.animations[2])",
+       "2 1 5 250 nil"},
       {"M.class", "cave"},
       {"M.properties.title", "Caves \"1\""},
       {"M.properties.gravity + M.properties.lives", "12.5"},

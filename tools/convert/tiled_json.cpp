@@ -198,7 +198,17 @@ bool JsonReader::Tileset(const cJSON* o, TiledTileset* set) {
         return false;
       }
     }
-    tile.animated = cJSON_GetObjectItemCaseSensitive(t, "animation") != nullptr;
+    const cJSON* animation = cJSON_GetObjectItemCaseSensitive(t, "animation");
+    if (animation && !cJSON_IsArray(animation)) return Fail(where, "an animation is not a list");
+    const cJSON* frame;
+    cJSON_ArrayForEach(frame, animation) {
+      int64_t tileId, duration;
+      if (!Int(frame, "tileid", 0, 0, kGidMask, where, &tileId) ||
+          !Int(frame, "duration", 0, 0, 0x7fffffff, where, &duration)) {
+        return false;
+      }
+      tile.frames.emplace_back(static_cast<uint32_t>(tileId), static_cast<int>(duration));
+    }
     set->tiles.push_back(std::move(tile));
   }
   return true;

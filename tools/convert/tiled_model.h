@@ -44,7 +44,7 @@ struct TiledTile {
   bool hasImage = false;  // image-collection tilesets
   TiledImage image;
   int x = 0, y = 0, width = -1, height = -1;  // sub-rectangle of the image; -1: all of it
-  bool animated = false;
+  std::vector<std::pair<uint32_t, int>> frames;  // animation: tile id in the same tileset, milliseconds
 };
 
 struct TiledTileset {

@@ -240,7 +240,16 @@ bool XmlReader::Tileset(const XmlElement& e, TiledTileset* set) {
         return false;
       }
     }
-    tile.animated = child->Child("animation") != nullptr;
+    if (const XmlElement* animation = child->Child("animation")) {
+      for (const auto& frame : animation->children) {
+        if (frame->name != "frame") continue;
+        int64_t tileId, duration;
+        if (!Int(*frame, "tileid", 0, 0, kGidMask, &tileId) || !Int(*frame, "duration", 0, 0, 0x7fffffff, &duration)) {
+          return false;
+        }
+        tile.frames.emplace_back(static_cast<uint32_t>(tileId), static_cast<int>(duration));
+      }
+    }
     set->tiles.push_back(std::move(tile));
   }
   return true;
