@@ -506,6 +506,7 @@ line two</property>
   <object id="10" name="tree" gid="16" x="0" y="8" width="8" height="8"/>
   <object id="11" x="0" y="0" width="40" height="10"><text wrap="1">Hello</text></object>
   <object id="12" x="1" y="1"><ellipse/></object>
+  <object id="13" template="things/chest.tx" x="12" y="16"><properties><property name="gold" type="int" value="9"/></properties></object>
  </objectgroup>
 )", " class=\"cave\""));
   // The same map saved as JSON.
@@ -534,7 +535,21 @@ line two</property>
    {"id": 9, "name": "door", "gid": 2147483650, "x": 4, "y": 8, "width": 4, "height": 4},
    {"id": 10, "name": "tree", "gid": 16, "x": 0, "y": 8, "width": 8, "height": 8},
    {"id": 11, "x": 0, "y": 0, "width": 40, "height": 10, "text": {"text": "Hello", "wrap": true}},
-   {"id": 12, "x": 1, "y": 1, "ellipse": true}]}]})");
+   {"id": 12, "x": 1, "y": 1, "ellipse": true},
+   {"id": 13, "template": "things/chest.tj", "x": 12, "y": 16, "properties": [{"name": "gold", "type": "int", "value": 9}]}]}]})");
+  // An object template in both forms: its tile counts in its own numbering
+  // of tileset B (tile 1 there is gid 8 in the maps).
+  files["maps/things/chest.tx"] = ToBytes(R"(<?xml version="1.0" encoding="UTF-8"?>
+<template>
+ <tileset firstgid="1" source="../sets/b.tsx"/>
+ <object name="chest" type="pickup" gid="2" width="4" height="4">
+  <properties><property name="gold" type="int" value="5"/><property name="locked" type="bool" value="true"/></properties>
+ </object>
+</template>
+)");
+  files["maps/things/chest.tj"] = ToBytes(R"({"type": "template", "tileset": {"firstgid": 1, "source": "../sets/b.tsx"},
+ "object": {"name": "chest", "type": "pickup", "gid": 2, "width": 4, "height": 4,
+  "properties": [{"name": "gold", "type": "int", "value": 5}, {"name": "locked", "type": "bool", "value": true}]}})");
   Output out = Convert(files, "maps/level.tmx", "level", "maps/");
   ASSERT_TRUE(out.ok) << out.result.error;
   const Bytes& d = *out.Find("level.lua");
@@ -549,7 +564,7 @@ line two</property>
   const Check checks[] = {
       {"M.width .. 'x' .. M.height .. ' ' .. M.tileWidth .. 'x' .. M.tileHeight", "2x2 4x4"},
       {"M.tileset", "maps/level.png"},
-      {"M.tileCount", "6"},  // the empty tile, four map tiles and gid 6, a frame of gid 1; the door reuses one
+      {"M.tileCount", "7"},  // the empty tile, four map tiles, gid 6 (a frame of gid 1) and the chest; the door reuses one
       {"#M.animations[1] .. ' ' .. M.animations[1][1].tile .. ' ' .. M.animations[1][2].tile .. ' ' .. "
        "M.animations[1][2].duration .. ' ' .. tostring(M.animations[2])",
        "2 1 5 250 nil"},
@@ -569,7 +584,13 @@ line two</property>
       {"tostring(M.layers[2].properties.solid) .. tostring(M.layers[2].properties.unused)", "falsenil"},
       {"tostring(M.layers[1].visible) .. tostring(M.layers[3].visible)", "truefalse"},
       {"M.layers[1].order .. M.layers[2].order .. M.layers[3].order .. M.objectLayers[1].order", "1234"},
-      {"#M.objectLayers .. ' ' .. #M.objectLayers[1].objects .. ' ' .. M.objectLayers[1].offsetX", "1 6 2"},
+      {"#M.objectLayers .. ' ' .. #M.objectLayers[1].objects .. ' ' .. M.objectLayers[1].offsetX", "1 7 2"},
+      {"M.objectLayers[1].objects[7].name .. M.objectLayers[1].objects[7].type .. M.objectLayers[1].objects[7].id",
+       "chestpickup13"},
+      {"M.objectLayers[1].objects[7].x .. ',' .. M.objectLayers[1].objects[7].y .. ',' .. "
+       "M.objectLayers[1].objects[7].width .. ',' .. M.objectLayers[1].objects[7].tile", "12,16,4,6"},
+      {"M.objectLayers[1].objects[7].properties.gold .. tostring(M.objectLayers[1].objects[7].properties.locked)",
+       "9true"},
       {"M.objectLayers[1].objects[1].name .. M.objectLayers[1].objects[1].type .. M.objectLayers[1].objects[1].id",
        "bossenemy7"},
       {"M.objectLayers[1].objects[1].x + M.objectLayers[1].objects[1].rotation", "53.5"},
