@@ -15,6 +15,7 @@ struct Command {
 const Command kCommands[] = {
     {"compile", RunCompileCommand, "compile SRC.lua -o OUT.prg   compile a Lua script to the engine's chunk form"},
     {"pack", RunPackCommand, "pack -o OUT.DAT [--priority N] [-C DIR] PATH...   pack files into an archive"},
+    {"convert", RunConvertCommand, "convert INPUT -o OUTPUT [--strict]   XM/MOD music to .trk, Tiled maps to a folder"},
 };
 
 void PrintUsage(FILE* out) {
