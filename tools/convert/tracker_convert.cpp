@@ -19,6 +19,7 @@
 #include <cstdarg>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -76,31 +77,74 @@ struct OutCell {
   uint8_t volumeParam = 0;
 };
 
-struct CellWarning {
-  uint32_t pattern, row, channel;
-  std::string text;
+// Warnings of pattern cells, one entry per pattern and text: the first
+// place (by row, then channel) and how often it happens there. Cells are
+// translated as the song walk first plays them, so rows never played warn
+// nothing.
+class WarningLog {
+ public:
+  explicit WarningLog(size_t patterns) : byPattern_(patterns) {}
+
+  // `fixed` texts are string literals, told apart by their address alone.
+  void Add(uint32_t p, uint32_t r, uint32_t c, const char* text, bool fixed) {
+    for (size_t index : byPattern_[p]) {
+      Entry& e = entries_[index];
+      if (fixed ? e.literal != text : (e.literal != nullptr || e.text != text)) continue;
+      ++e.count;
+      if (std::tie(r, c) < std::tie(e.row, e.channel)) e.row = r, e.channel = c;
+      return;
+    }
+    byPattern_[p].push_back(entries_.size());
+    entries_.push_back({p, r, c, text, fixed ? text : nullptr, 1});
+  }
+
+  // "pattern P row R channel C: text", ordered by place.
+  std::vector<std::string> Lines() {
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+      return std::tie(a.pattern, a.row, a.channel, a.text) < std::tie(b.pattern, b.row, b.channel, b.text);
+    });
+    std::vector<std::string> lines;
+    for (const Entry& e : entries_) {
+      std::string line = Text("pattern %u row %u channel %u: ", e.pattern, e.row, e.channel + 1) + e.text;
+      if (e.count > 1) line += Text(" (and %u more times in this pattern)", static_cast<unsigned>(e.count - 1));
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+ private:
+  struct Entry {
+    uint32_t pattern, row, channel;
+    std::string text;
+    const char* literal;  // the text's address when it is a literal
+    size_t count;
+  };
+  std::vector<Entry> entries_;
+  std::vector<std::vector<size_t>> byPattern_;
 };
 
 class Translator {
  public:
-  Translator(const Song& song, std::vector<CellWarning>* warnings) : song_(song), warnings_(warnings) {}
+  Translator(const Song& song, WarningLog* warnings)
+      : song_(song), warnings_(warnings), instrumentCount_(song.instruments.size()) {}
 
   OutCell Translate(uint32_t p, uint32_t r, uint32_t c, const Cell& in) {
-    p_ = p, r_ = r, c_ = c;
     OutCell out;
+    if ((in.note | in.instrument | in.volume | in.effect | in.param) == 0) return out;  // most cells
+    p_ = p, r_ = r, c_ = c;
     out.note = in.note >= 1 && in.note <= NOTE_KEY_OFF ? in.note : 0;
     out.instrument = in.instrument;
-    if (in.instrument > song_.instruments.size()) {
-      Warn("instrument %u does not exist; the cell's instrument is dropped", in.instrument);
+    if (in.instrument > instrumentCount_) {
+      WarnFormat("instrument %u does not exist; the cell's instrument is dropped", in.instrument);
       out.instrument = 0;
     }
     if (!song_.linear && out.note >= 1 && out.note <= NOTE_LAST &&
         (out.note < kAmigaLowestNote || out.note > kAmigaHighestNote)) {
-      Warn("note %s is outside the Amiga period table's three octaves (C-3 to B-5); it plays at the nearest end",
+      WarnFormat("note %s is outside the Amiga period table's three octaves (C-3 to B-5); it plays at the nearest end",
            NoteName(out.note).c_str());
     }
-    Effect(in, &out);
-    VolumeColumn(in, &out);
+    if (in.effect != 0 || in.param != 0) Effect(in, &out);
+    if (in.volume >= 0x10) VolumeColumn(in, &out);
     // A note with an instrument restarts the volume at the sample's even
     // under tone portamento, which the engine skips: the volume column says it.
     if (out.effect == FX_TONE && out.instrument != 0 && out.note >= 1 && out.note <= NOTE_LAST && out.volume == 0) {
@@ -111,14 +155,20 @@ class Translator {
     return out;
   }
 
+  bool quiet = false;  // set while a row is played again: it has warned already
+
  private:
-  void Warn(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+  void Warn(const char* text) {
+    if (!quiet) warnings_->Add(p_, r_, c_, text, true);
+  }
+  __attribute__((noinline, cold, format(printf, 2, 3))) void WarnFormat(const char* format, ...) {
+    if (quiet) return;
     char text[256];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    warnings_->push_back({p_, r_, c_, text});
+    warnings_->Add(p_, r_, c_, text, false);
   }
 
   void Set(OutCell* out, uint8_t effect, uint8_t param, Memory memory = MEM_NONE) {
@@ -240,7 +290,7 @@ class Translator {
         break;
       default:
         if (!song_.mod && (in.effect != 0 || p != 0)) {
-          Warn("effect %c is not supported; dropped", "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[in.effect % 36]);
+          WarnFormat("effect %c is not supported; dropped", "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[in.effect % 36]);
         }
         break;
     }
@@ -331,7 +381,8 @@ class Translator {
   }
 
   const Song& song_;
-  std::vector<CellWarning>* warnings_;
+  WarningLog* warnings_;
+  size_t instrumentCount_;
   uint32_t p_ = 0, r_ = 0, c_ = 0;
 };
 
@@ -365,14 +416,14 @@ bool NibbleMemory(Memory memory) { return memory >= MEM_FINE_UP; }
 
 class SongWalk {
  public:
-  SongWalk(const Song& song, const std::vector<std::vector<OutCell>>& cells, TrackerModuleDesc* module)
-      : song_(song), cells_(cells), module_(module), channels_(song.channels) {
+  SongWalk(const Song& song, Translator* translator, TrackerModuleDesc* module)
+      : song_(song), translator_(translator), module_(module), channels_(song.channels) {
     memory_.assign(channels_, std::array<uint8_t, MEM_COUNT>{});
-    arpeggio_.assign(channels_, false);
+    arpeggio_.assign(channels_, 0);
     loopRow_.assign(channels_, 0);
     loopCount_.assign(channels_, 0);
     visited_.resize(song.patterns.size());
-    for (size_t p = 0; p < song.patterns.size(); ++p) visited_[p].assign(song.patterns[p].rows, false);
+    for (size_t p = 0; p < song.patterns.size(); ++p) visited_[p].assign(song.patterns[p].rows, 0);
   }
 
   // Walks from order 0, row 0 until the song comes back to a place it has
@@ -441,10 +492,6 @@ class SongWalk {
     return true;
   }
 
-  bool Visited(uint32_t pattern, uint32_t row) const {
-    return pattern < visited_.size() && row < visited_[pattern].size() && visited_[pattern][row];
-  }
-
  private:
   // The flow effects of a row, channel by channel as the trackers read them.
   void Flow(uint32_t p, uint32_t row, int* delay, int* loopTo, int* jump, int* breakTo) {
@@ -475,16 +522,23 @@ class SongWalk {
   void StartStretch() {
     if (!current_.empty()) EndStretch();
     currentRows_ = 0;
+    current_.reserve(64 * channels_ * kCellBytes);
   }
 
   // Appends a row to the stretch, with every remembered parameter resolved.
   // A repeat (pattern delay) keeps only what acts on the later ticks.
   void Emit(uint32_t p, uint32_t row, bool repeat) {
     if (currentRows_ == 0xFFFF) StartStretch();
-    if (!repeat) visited_[p][row] = true;
-    const std::vector<OutCell>& cells = cells_[p];
+    size_t at = current_.size();
+    current_.resize(at + channels_ * kCellBytes);
+    // Rows are translated as they are played; only the first time a row
+    // is played may it warn, so rows never heard warn nothing.
+    translator_->quiet = visited_[p][row] != 0;
+    visited_[p][row] = 1;
+    const Cell* in = &song_.patterns[p].cells[static_cast<size_t>(row) * channels_];
+    bool amiga = !song_.linear;
     for (uint32_t c = 0; c < channels_; ++c) {
-      OutCell cell = cells[static_cast<size_t>(row) * channels_ + c];
+      OutCell cell = translator_->Translate(p, row, c, in[c]);
       if (repeat) {
         cell.note = cell.instrument = 0;
         bool lasting = cell.effect == FX_PORTA_UP || cell.effect == FX_PORTA_DOWN || cell.effect == FX_TONE ||
@@ -496,19 +550,23 @@ class SongWalk {
       Resolve(c, &cell);
       // The engine leaves an arpeggio's last note sounding; a quick tone
       // portamento on the next free row brings the pitch back to the note.
-      bool arpeggio = cell.effect == FX_ARPEGGIO && cell.param != 0;
-      if (arpeggio_[c] && !arpeggio && cell.note == 0 && cell.effect == 0 && cell.param == 0) {
-        cell.effect = FX_TONE;
-        cell.param = 0xFF;
+      if (amiga) {
+        bool arpeggio = cell.effect == FX_ARPEGGIO && cell.param != 0;
+        if (arpeggio_[c] && !arpeggio && cell.note == 0 && cell.effect == 0 && cell.param == 0) {
+          cell.effect = FX_TONE;
+          cell.param = 0xFF;
+        }
+        arpeggio_[c] = arpeggio;
       }
-      arpeggio_[c] = arpeggio;
-      uint8_t bytes[kCellBytes] = {cell.note, cell.instrument, cell.volume, cell.effect, cell.param};
-      current_.insert(current_.end(), bytes, bytes + kCellBytes);
+      uint8_t* bytes = &current_[at + c * kCellBytes];
+      bytes[0] = cell.note, bytes[1] = cell.instrument, bytes[2] = cell.volume, bytes[3] = cell.effect;
+      bytes[4] = cell.param;
     }
     ++currentRows_;
   }
 
   void Resolve(uint32_t c, OutCell* cell) {
+    if (cell->effectMemory == MEM_NONE && cell->volumeMemory == MEM_NONE && cell->volumeParam == 0) return;
     std::array<uint8_t, MEM_COUNT>& memory = memory_[c];
     if (cell->effectMemory != MEM_NONE) {
       Memory m = cell->effectMemory;
@@ -538,21 +596,36 @@ class SongWalk {
     }
   }
 
+  // Closes the stretch: the same rows played before share their pattern.
   void EndStretch() {
-    auto found = stretches_.find(current_);
-    size_t index;
-    if (found != stretches_.end()) {
-      index = found->second;
-    } else {
-      index = module_->patterns.size();
+    uint64_t hash = Hash(current_);
+    std::vector<size_t>& candidates = stretches_[hash];
+    size_t index = module_->patterns.size();
+    for (size_t candidate : candidates) {
+      if (module_->patterns[candidate].cells == current_) index = candidate;
+    }
+    if (index == module_->patterns.size()) {
+      candidates.push_back(index);
       TrackerPatternDesc pattern;
       pattern.rows = static_cast<uint16_t>(currentRows_);
-      pattern.cells = current_;
+      pattern.cells = std::move(current_);
       module_->patterns.push_back(std::move(pattern));
-      stretches_.emplace(std::move(current_), index);
     }
     orders_.push_back(index);
     current_.clear();
+  }
+
+  static uint64_t Hash(const std::vector<uint8_t>& bytes) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ bytes.size();
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+      uint64_t word;
+      std::memcpy(&word, &bytes[i], 8);
+      h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+      h ^= h >> 32;
+    }
+    for (; i < bytes.size(); ++i) h = (h ^ bytes[i]) * 0x100000001B3ull;
+    return h;
   }
 
   bool Finish(size_t restart, std::string* error) {
@@ -573,17 +646,17 @@ class SongWalk {
   }
 
   const Song& song_;
-  const std::vector<std::vector<OutCell>>& cells_;
+  Translator* translator_;
   TrackerModuleDesc* module_;
   uint32_t channels_;
   std::vector<std::array<uint8_t, MEM_COUNT>> memory_;
-  std::vector<bool> arpeggio_;
+  std::vector<uint8_t> arpeggio_;
   std::vector<uint32_t> loopRow_;
   std::vector<uint32_t> loopCount_;
-  std::vector<std::vector<bool>> visited_;
+  std::vector<std::vector<uint8_t>> visited_;
   std::vector<uint8_t> current_;
   uint32_t currentRows_ = 0;
-  std::map<std::vector<uint8_t>, size_t> stretches_;
+  std::map<uint64_t, std::vector<size_t>> stretches_;  // cell hash -> patterns with it
   std::vector<size_t> orders_;
 };
 
@@ -733,7 +806,9 @@ bool ConvertInstrument(const Song& song, unsigned number, const Instrument& in, 
     double semitones = song.linear ? 0.0 : sample.relativeNote + sample.finetune / 128.0;
     bool rewrite = !sample.deltaCoded || (sample.loop == LoopKind::PingPong && loopLength > 0) || semitones != 0.0;
     if (!rewrite) {
-      desc.data.assign(sample.data, sample.data + static_cast<size_t>(sample.length) * (sample.sixteenBit ? 2 : 1));
+      // Delta coding is the same in both formats: the bytes are used as they are.
+      desc.borrowed = sample.data;
+      desc.borrowedSize = static_cast<size_t>(sample.length) * (sample.sixteenBit ? 2 : 1);
       desc.type = sample.sixteenBit ? SAMPLE_16BIT : 0;
     } else {
       SampleOut values{SampleValues(sample), sample.sixteenBit, loopStart, loopLength};
@@ -777,18 +852,9 @@ bool BuildTracker(const Song& song, std::vector<uint8_t>* trk, std::vector<std::
     module.bpm = 125;
   }
 
-  std::vector<CellWarning> cellWarnings;
-  std::vector<std::vector<OutCell>> cells(song.patterns.size());
+  WarningLog cellWarnings(song.patterns.size());
   Translator translator(song, &cellWarnings);
-  for (size_t p = 0; p < song.patterns.size(); ++p) {
-    const Pattern& pattern = song.patterns[p];
-    cells[p].resize(pattern.cells.size());
-    for (size_t i = 0; i < pattern.cells.size(); ++i) {
-      cells[p][i] = translator.Translate(static_cast<uint32_t>(p), static_cast<uint32_t>(i / song.channels),
-                                         static_cast<uint32_t>(i % song.channels), pattern.cells[i]);
-    }
-  }
-  SongWalk walk(song, cells, &module);
+  SongWalk walk(song, &translator, &module);
   if (!walk.Run(&songWarnings, error)) return false;
 
   size_t sampleTotal = 0;
@@ -806,30 +872,7 @@ bool BuildTracker(const Song& song, std::vector<uint8_t>* trk, std::vector<std::
                                 static_cast<unsigned>(sampleTotal)));
   }
 
-  // Cell warnings of rows that are played, one line per pattern and kind:
-  // the first place it happens, and how many more there are.
-  std::map<std::pair<uint32_t, std::string>, std::pair<size_t, size_t>> merged;  // -> (first, count)
-  for (size_t w = 0; w < cellWarnings.size(); ++w) {
-    const CellWarning& warning = cellWarnings[w];
-    if (!walk.Visited(warning.pattern, warning.row)) continue;
-    auto key = std::make_pair(warning.pattern, warning.text);
-    auto found = merged.find(key);
-    if (found == merged.end()) {
-      merged.emplace(key, std::make_pair(w, size_t{1}));
-    } else {
-      ++found->second.second;
-    }
-  }
-  std::vector<std::pair<size_t, size_t>> firsts;
-  for (const auto& entry : merged) firsts.push_back(entry.second);
-  std::sort(firsts.begin(), firsts.end());
-  warnings->clear();
-  for (const auto& [first, count] : firsts) {
-    const CellWarning& w = cellWarnings[first];
-    std::string line = Text("pattern %u row %u channel %u: ", w.pattern, w.row, w.channel + 1) + w.text;
-    if (count > 1) line += Text(" (and %u more times in this pattern)", static_cast<unsigned>(count - 1));
-    warnings->push_back(line);
-  }
+  *warnings = cellWarnings.Lines();
   warnings->insert(warnings->end(), songWarnings.begin(), songWarnings.end());
 
   if (!WriteTracker(module, trk)) {
