@@ -79,7 +79,7 @@ TEST_F(ConvertedMusic, XmEffectsPlayAsFastTrackerMeansThemTickByTick) {
       .Put(9, 0, {0, 0, 0, 0xC, 0x28})
       .Put(10, 0, {0, 0, 0, 0xE, 0xA3})  // fine volume slide up 3
       .Put(11, 0, {0, 0, 0, 0xE, 0xA0})  // again, from memory
-      .Put(12, 0, {0, 0, 0, 0xE, 0x12})  // fine portamento up 2: 8 linear units
+      .Put(12, 0, {0, 1, 0, 0xE, 0x12})  // the sample's volume again; fine portamento up 2: 8 linear units
       .Put(13, 0, {0, 0, 0, 0xF, 0x03})
       .Put(14, 0, {0, 0, 0, 0xF, 0x96})
       .Put(15, 0, {0, 0, 0, 0xD, 0x05}); // on to row 5 of the next order
@@ -123,6 +123,8 @@ TEST_F(ConvertedMusic, XmEffectsPlayAsFastTrackerMeansThemTickByTick) {
   EXPECT_EQ(Track(0).volume, 46);
   Row();
   EXPECT_EQ(Track(0).period, LinearPeriod(51, 12, 16) - 8);
+  EXPECT_EQ(Track(0).volume, 48);
+  EXPECT_FALSE(Started(0));
   Row();
   EXPECT_EQ(music_->speed, 3u);
   Row();
@@ -247,6 +249,24 @@ TEST_F(ConvertedMusic, ModKeepsFinetunePitchArpeggioPortamentoAndAmigaPanning) {
   EXPECT_EQ(result_.warnings,
             std::vector<std::string>{"pattern 0 row 0 channel 4: note C-2 is outside the Amiga period table's three "
                                      "octaves (C-3 to B-5); it plays at the nearest end"});
+}
+
+TEST_F(ConvertedMusic, PingPongLoopsPlayForwardAndBackThroughAForwardLoop) {
+  xmfile::Module m;
+  xmfile::Sample sample;
+  sample.values = {0, 10, 20, 30, 40, 50, 60};
+  sample.loopType = 2;
+  sample.loopStart = 1;
+  sample.loopLength = 4;  // 10 20 30 40, then back
+  m.instruments.push_back(xmfile::Instrument::Of(sample));
+  ASSERT_NE(Play(m.Bytes()), nullptr);
+  const Sound& sound = Mixer().sounds[music_->instruments[0].samples[0].sound];
+  std::vector<int> values;
+  for (uint32_t i = 0; i < sound.length; ++i) values.push_back(static_cast<int>(std::lround(sound.samples[i] * 128)));
+  EXPECT_EQ(values, (std::vector<int>{0, 10, 20, 30, 40, 30, 20}));
+  EXPECT_EQ(sound.looping, 1);
+  EXPECT_EQ(sound.loopStart, 1u);
+  EXPECT_EQ(sound.loopEnd, 7u);
 }
 
 TEST(TrackerConvert, ModTagsSetTheChannelCount) {

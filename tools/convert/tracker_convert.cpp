@@ -150,7 +150,7 @@ class Translator {
     if (out.effect == FX_TONE && out.instrument != 0 && out.note >= 1 && out.note <= NOTE_LAST && out.volume == 0) {
       const Instrument& instrument = song_.instruments[out.instrument - 1];
       uint8_t s = instrument.keymap[out.note - 1];
-      if (s < instrument.samples.size()) out.volume = static_cast<uint8_t>(0x10 + instrument.samples[s].volume);
+      if (s < instrument.samples.size()) out.volume = static_cast<uint8_t>(0x10 + std::min<uint8_t>(instrument.samples[s].volume, 64));
     }
     return out;
   }
@@ -420,6 +420,7 @@ class SongWalk {
       : song_(song), translator_(translator), module_(module), channels_(song.channels) {
     memory_.assign(channels_, std::array<uint8_t, MEM_COUNT>{});
     arpeggio_.assign(channels_, 0);
+    lastNote_.assign(channels_, 0);
     loopRow_.assign(channels_, 0);
     loopCount_.assign(channels_, 0);
     visited_.resize(song.patterns.size());
@@ -548,6 +549,15 @@ class SongWalk {
         if (!(cell.volume >= 0x60 && cell.volume < 0x80)) cell.volume = 0, cell.volumeMemory = MEM_NONE;
       }
       Resolve(c, &cell);
+      // An instrument without a note sets the volume of the sample playing,
+      // which the engine does not do: the volume column says it.
+      if (cell.note >= 1 && cell.note <= NOTE_LAST) {
+        lastNote_[c] = cell.note;
+      } else if (cell.instrument != 0 && cell.note == 0 && cell.volume == 0 && lastNote_[c] != 0) {
+        const Instrument& instrument = song_.instruments[cell.instrument - 1];
+        uint8_t s = instrument.keymap[lastNote_[c] - 1];
+        if (s < instrument.samples.size()) cell.volume = static_cast<uint8_t>(0x10 + std::min<uint8_t>(instrument.samples[s].volume, 64));
+      }
       // The engine leaves an arpeggio's last note sounding; a quick tone
       // portamento on the next free row brings the pitch back to the note.
       if (amiga) {
@@ -651,6 +661,7 @@ class SongWalk {
   uint32_t channels_;
   std::vector<std::array<uint8_t, MEM_COUNT>> memory_;
   std::vector<uint8_t> arpeggio_;
+  std::vector<uint8_t> lastNote_;  // the last note started on each channel, for its sample's volume
   std::vector<uint32_t> loopRow_;
   std::vector<uint32_t> loopCount_;
   std::vector<std::vector<uint8_t>> visited_;
@@ -742,7 +753,10 @@ Envelope ConvertEnvelope(const SourceEnvelope& in, unsigned number, const char* 
   }
   if (count == 0) return e;
   e.flags = ENVELOPE_ON;
-  for (int p = 0; p < count; ++p) e.points[p] = in.points[p];
+  for (int p = 0; p < count; ++p) {
+    e.points[p] = in.points[p];
+    e.points[p].y = std::min<uint16_t>(e.points[p].y, 64);  // the trackers' range; panning's centre is 32
+  }
   e.pointCount = count;
   if (count == 1) e.points[e.pointCount++] = {0xFFFF, in.points[0].y};  // one point: a constant
   if ((in.flags & 2) && in.sustainPoint < count) {
