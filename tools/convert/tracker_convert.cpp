@@ -45,7 +45,7 @@ enum : uint8_t {
 // The trackers' effect memories that a zero parameter falls back on.
 enum Memory : uint8_t {
   MEM_NONE, MEM_PORTA_UP, MEM_PORTA_DOWN, MEM_TONE, MEM_VOLUME_SLIDE, MEM_GLOBAL_SLIDE, MEM_FINE_UP,
-  MEM_FINE_DOWN, MEM_FINE_VOLUME_UP, MEM_FINE_VOLUME_DOWN, MEM_EXTRA_FINE_UP, MEM_EXTRA_FINE_DOWN, MEM_COUNT,
+  MEM_FINE_DOWN, MEM_FINE_VOLUME_UP, MEM_FINE_VOLUME_DOWN, MEM_EXTRA_FINE_UP, MEM_EXTRA_FINE_DOWN, MEM_OFFSET, MEM_COUNT,
 };
 
 constexpr int kAmigaLowestNote = 37;  // the engine's period table covers notes 37-72
@@ -75,6 +75,8 @@ struct OutCell {
   Memory effectMemory = MEM_NONE;  // param (or its low nibble) 0 means "the last value"
   Memory volumeMemory = MEM_NONE;  // a volume slide carried in the volume column: volumeParam
   uint8_t volumeParam = 0;
+  bool offset = false;  // sample offset on this note: offsetParam x 256 values (0: the last one)
+  uint8_t offsetParam = 0;
 };
 
 // Warnings of pattern cells, one entry per pattern and text: the first
@@ -161,6 +163,14 @@ class Translator {
   void Warn(const char* text) {
     if (!quiet) warnings_->Add(p_, r_, c_, text, true);
   }
+
+ public:
+  // A warning found by the song walk about a cell of this row.
+  void WarnAt(uint32_t p, uint32_t r, uint32_t c, const char* text) {
+    if (!quiet) warnings_->Add(p, r, c, text, true);
+  }
+
+ private:
   __attribute__((noinline, cold, format(printf, 2, 3))) void WarnFormat(const char* format, ...) {
     if (quiet) return;
     char text[256];
@@ -230,7 +240,15 @@ class Translator {
         Set(out, FX_PANNING, p);
         break;
       case FX_OFFSET:
-        Warn("sample offset (effect 9) is not supported; the sample plays from its start");
+        // The engine starts samples at their beginning; a note with an
+        // instrument plays a copy of its sample that begins at the offset.
+        if (in.note >= 1 && in.note <= NOTE_LAST && in.instrument != 0 && in.instrument <= instrumentCount_) {
+          out->offset = true;
+          out->offsetParam = p;
+        } else if (in.note >= 1 && in.note <= NOTE_LAST) {
+          Warn("sample offset (effect 9) on a note without an instrument number is not supported; the sample plays "
+               "from its start");
+        }
         break;
       case FX_VOLUME_SLIDE:
         Remembered(out, FX_VOLUME_SLIDE, p, MEM_VOLUME_SLIDE);
@@ -414,8 +432,21 @@ uint8_t EngineParam(Memory memory, uint8_t value, bool linear) {
 
 bool NibbleMemory(Memory memory) { return memory >= MEM_FINE_UP; }
 
+// An instrument copied so that one of its samples starts `offset` values in.
+struct OffsetCopy {
+  uint32_t instrument;
+  uint32_t sample;
+  uint32_t offset;
+  bool operator==(const OffsetCopy& o) const {
+    return instrument == o.instrument && sample == o.sample && offset == o.offset;
+  }
+};
+
 class SongWalk {
  public:
+  std::vector<OffsetCopy>* offsetCopies = nullptr;  // filled as the walk meets sample offsets
+  size_t sampleCount = 0;                          // samples of the module's own instruments
+
   SongWalk(const Song& song, Translator* translator, TrackerModuleDesc* module)
       : song_(song), translator_(translator), module_(module), channels_(song.channels) {
     memory_.assign(channels_, std::array<uint8_t, MEM_COUNT>{});
@@ -549,6 +580,7 @@ class SongWalk {
         if (!(cell.volume >= 0x60 && cell.volume < 0x80)) cell.volume = 0, cell.volumeMemory = MEM_NONE;
       }
       Resolve(c, &cell);
+      if (cell.offset) Offset(p, row, c, &cell);
       // An instrument without a note sets the volume of the sample playing,
       // which the engine does not do: the volume column says it.
       if (cell.note >= 1 && cell.note <= NOTE_LAST) {
@@ -573,6 +605,30 @@ class SongWalk {
       bytes[4] = cell.param;
     }
     ++currentRows_;
+  }
+
+  // Points the cell at a copy of its instrument whose sample starts at the offset.
+  void Offset(uint32_t p, uint32_t row, uint32_t c, OutCell* cell) {
+    uint8_t& memory = memory_[c][MEM_OFFSET];
+    if (cell->offsetParam != 0) memory = cell->offsetParam;
+    if (memory == 0 || cell->note == 0) return;
+    uint32_t instrument = cell->instrument - 1u;
+    uint8_t sample = song_.instruments[instrument].keymap[cell->note - 1];
+    if (sample >= song_.instruments[instrument].samples.size()) return;
+    OffsetCopy copy{instrument, sample, memory * 256u};
+    auto found = std::find(offsetCopies->begin(), offsetCopies->end(), copy);
+    size_t index = static_cast<size_t>(found - offsetCopies->begin());
+    if (found == offsetCopies->end()) {
+      // Every copy takes an instrument number (a byte in a cell) and a
+      // sound slot of the 128 that sound effects share too.
+      if (song_.instruments.size() + offsetCopies->size() >= 255 || sampleCount + offsetCopies->size() >= 96) {
+        translator_->WarnAt(p, row, c, "sample offset (effect 9) on more samples than the engine has room for; the "
+                                       "sample plays from its start");
+        return;
+      }
+      offsetCopies->push_back(copy);
+    }
+    cell->instrument = static_cast<uint8_t>(song_.instruments.size() + index + 1);
   }
 
   void Resolve(uint32_t c, OutCell* cell) {
@@ -683,6 +739,9 @@ std::vector<int32_t> SampleValues(const Sample& sample) {
   return values;
 }
 
+struct SampleOut;
+void StartAt(SampleOut* s, uint32_t offset);
+
 struct SampleOut {
   std::vector<int32_t> values;
   bool sixteenBit;
@@ -697,6 +756,27 @@ void UnrollPingPong(SampleOut* s) {
   s->values.resize(end);
   for (uint32_t i = end - 2; i > start; --i) s->values.push_back(s->values[i]);
   s->loopLength = static_cast<uint32_t>(s->values.size()) - start;
+}
+
+// The sample as heard from `offset` on: what lies before is cut, and a
+// loop that began earlier is appended after the part up to its end.
+void StartAt(SampleOut* s, uint32_t offset) {
+  uint32_t length = static_cast<uint32_t>(s->values.size());
+  uint32_t loopEnd = s->loopStart + s->loopLength;
+  if (s->loopLength == 0) {
+    // Past the end of a sample without a loop nothing is heard.
+    s->values.erase(s->values.begin(), s->values.begin() + std::min(offset, length));
+    return;
+  }
+  if (offset >= loopEnd) offset = s->loopStart;
+  std::vector<int32_t> out(s->values.begin() + offset, s->values.begin() + loopEnd);
+  if (offset <= s->loopStart) {
+    s->loopStart -= offset;
+  } else {
+    out.insert(out.end(), s->values.begin() + s->loopStart, s->values.begin() + loopEnd);
+    s->loopStart = loopEnd - offset;
+  }
+  s->values = std::move(out);
 }
 
 // Resamples so that the sample, played at the rate of an untuned one,
@@ -776,8 +856,11 @@ Envelope ConvertEnvelope(const SourceEnvelope& in, unsigned number, const char* 
   return e;
 }
 
+// `offset` > 0 converts only sample `only` of the instrument, starting there
+// (the copies sample offsets play).
 bool ConvertInstrument(const Song& song, unsigned number, const Instrument& in, TrackerInstrumentDesc* out,
-                       std::vector<std::string>* warnings, std::string* error) {
+                       std::vector<std::string>* warnings, std::string* error, uint32_t only = 0,
+                       uint32_t offset = 0) {
   if (in.samples.empty()) return true;
   // The engine's keymap is indexed by the note itself, so note 96 shares
   // the entry of note 95.
@@ -801,7 +884,8 @@ bool ConvertInstrument(const Song& song, unsigned number, const Instrument& in, 
   if (in.vibratoDepth != 0) {
     warnings->push_back(Text("instrument %u: automatic vibrato is not supported; dropped", number));
   }
-  for (size_t s = 0; s < in.samples.size(); ++s) {
+  if (offset > 0) out->keymap.fill(0);
+  for (size_t s = offset > 0 ? only : 0; s < (offset > 0 ? only + 1 : in.samples.size()); ++s) {
     const Sample& sample = in.samples[s];
     TrackerSampleDesc desc;
     desc.volume = std::min<uint8_t>(sample.volume, 64);
@@ -818,7 +902,8 @@ bool ConvertInstrument(const Song& song, unsigned number, const Instrument& in, 
     if (sample.loop == LoopKind::None) loopLength = 0;
     // Amiga periods ignore relative note and finetune: they go into the data.
     double semitones = song.linear ? 0.0 : sample.relativeNote + sample.finetune / 128.0;
-    bool rewrite = !sample.deltaCoded || (sample.loop == LoopKind::PingPong && loopLength > 0) || semitones != 0.0;
+    bool rewrite = !sample.deltaCoded || (sample.loop == LoopKind::PingPong && loopLength > 0) || semitones != 0.0 ||
+                   offset > 0;
     if (!rewrite) {
       // Delta coding is the same in both formats: the bytes are used as they are.
       desc.borrowed = sample.data;
@@ -827,6 +912,7 @@ bool ConvertInstrument(const Song& song, unsigned number, const Instrument& in, 
     } else {
       SampleOut values{SampleValues(sample), sample.sixteenBit, loopStart, loopLength};
       if (sample.loop == LoopKind::PingPong) UnrollPingPong(&values);
+      if (offset > 0) StartAt(&values, offset);
       if (semitones != 0.0 && !values.values.empty() && !Retune(&values, semitones)) {
         *error = Text("instrument %u sample %u: too long once tuned", number, static_cast<unsigned>(s));
         return false;
@@ -868,10 +954,15 @@ bool BuildTracker(const Song& song, std::vector<uint8_t>* trk, std::vector<std::
 
   WarningLog cellWarnings(song.patterns.size());
   Translator translator(song, &cellWarnings);
+  size_t sampleTotal = 0;
+  for (const Instrument& instrument : song.instruments) sampleTotal += instrument.samples.size();
+  std::vector<OffsetCopy> offsetCopies;
   SongWalk walk(song, &translator, &module);
+  walk.offsetCopies = &offsetCopies;
+  walk.sampleCount = sampleTotal;
   if (!walk.Run(&songWarnings, error)) return false;
 
-  size_t sampleTotal = 0;
+  sampleTotal = 0;
   module.instruments.resize(song.instruments.size());
   for (size_t i = 0; i < song.instruments.size(); ++i) {
     if (!ConvertInstrument(song, static_cast<unsigned>(i + 1), song.instruments[i], &module.instruments[i],
@@ -879,6 +970,16 @@ bool BuildTracker(const Song& song, std::vector<uint8_t>* trk, std::vector<std::
       return false;
     }
     sampleTotal += module.instruments[i].samples.size();
+  }
+  for (const OffsetCopy& copy : offsetCopies) {
+    TrackerInstrumentDesc instrument;
+    std::vector<std::string> repeated;  // the original instrument has said it all
+    if (!ConvertInstrument(song, copy.instrument + 1, song.instruments[copy.instrument], &instrument, &repeated, error,
+                           copy.sample, copy.offset)) {
+      return false;
+    }
+    module.instruments.push_back(std::move(instrument));
+    ++sampleTotal;
   }
   if (sampleTotal > kSoundSlots) {
     songWarnings.push_back(Text("song: %u samples, but the engine has 128 sound slots shared with sound effects; the "
