@@ -11,8 +11,10 @@
 //   are heard, as new patterns, shared wherever two stretches are the same;
 // - resolves every "use the last value" parameter from the tracker's own
 //   per-effect memories on that walk, so each cell carries its value;
-// - rewrites the effects the engine knows into its units, and drops the
-//   others with a warning.
+// - rewrites the effects the engine knows into its units, plays sample
+//   offsets through copies of the samples that start there, and drops the
+//   others with a warning;
+// - tunes MOD samples' finetune into their data (see ConvertInstrument).
 #include "tools/convert/tracker_convert.h"
 
 #include <algorithm>
@@ -21,7 +23,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -900,7 +901,11 @@ bool ConvertInstrument(const Song& song, unsigned number, const Instrument& in, 
     uint32_t loopStart = std::min(sample.loopStart, sample.length);
     uint32_t loopLength = std::min(sample.loopLength, sample.length - loopStart);
     if (sample.loop == LoopKind::None) loopLength = 0;
-    // Amiga periods ignore relative note and finetune: they go into the data.
+    // How pitch is kept in Amiga mode (every MOD, and XMs saved with Amiga
+    // frequencies): the engine's Amiga period table knows neither relative
+    // note nor finetune, so both are tuned into the sample data itself. The
+    // other choice, playing MODs in linear mode (which keeps finetune), would
+    // lose arpeggio and turn Amiga portamento into slides of another shape.
     double semitones = song.linear ? 0.0 : sample.relativeNote + sample.finetune / 128.0;
     bool rewrite = !sample.deltaCoded || (sample.loop == LoopKind::PingPong && loopLength > 0) || semitones != 0.0 ||
                    offset > 0;
