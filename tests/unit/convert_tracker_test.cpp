@@ -299,6 +299,31 @@ TEST_F(ConvertedMusic, SampleOffsetsPlayACopyOfTheSampleStartingThere) {
   EXPECT_TRUE(result_.warnings.empty());
 }
 
+TEST_F(ConvertedMusic, AmigaFrequencyXmTunesRelativeNotesIntoTheSamplesAndWarnsOfALateRestart) {
+  xmfile::Module m;
+  m.linear = false;
+  xmfile::Sample sample;
+  for (int i = 0; i < 64; ++i) sample.values.push_back(i * 3 - 96);
+  sample.relativeNote = 12;  // an octave up: every second value
+  sample.panning = 40;
+  m.instruments.push_back(xmfile::Instrument::Of(sample));
+  m.orders = {0, 1, 2};
+  m.restart = 1;
+  m.patterns = {xmfile::Pattern(2), xmfile::Pattern(2), xmfile::Pattern(2)};
+  m.patterns[0].Put(0, 0, {49, 1});
+  m.patterns[1].Put(0, 0, {51, 1});
+  ASSERT_NE(Play(m.Bytes()), nullptr);
+  Row();
+  EXPECT_EQ(Track(0).period, 428);
+  const Sound& sound = Mixer().sounds[music_->instruments[0].samples[0].sound];
+  ASSERT_EQ(sound.length, 32u);
+  for (uint32_t i = 0; i < 32; ++i) EXPECT_NEAR(sound.samples[i] * 128, sample.values[2 * i], 0.01) << i;
+  EXPECT_EQ(result_.warnings,
+            (std::vector<std::string>{
+                "song: after its end the song goes back to order 1; the engine restarts it from the first order",
+                "instrument 1 sample 0: its panning is not applied in Amiga frequency mode"}));
+}
+
 TEST(TrackerConvert, ModTagsSetTheChannelCount) {
   for (const auto& [tag, channels] : std::vector<std::pair<std::string, int>>{
            {"M.K.", 4}, {"FLT4", 4}, {"6CHN", 6}, {"8CHN", 8}, {"FLT8", 8}, {"12CH", 12}, {"32CH", 32}}) {
