@@ -4,3 +4,6 @@
 
 int RunCompileCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
+int RunBuildCommand(int argc, char** argv);
+int RunRunCommand(int argc, char** argv);
+int RunNewCommand(int argc, char** argv);
