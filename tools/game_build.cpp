@@ -19,9 +19,17 @@
 #include "archive/name_hash.h"
 #include "archive/pack.h"
 #include "host/chunk_translate.h"
+#include "tools/convert/tiled_convert.h"
 #include "tools/lua_bundle.h"
 #include "tools/stdlib.h"
 #include "tools/tool_files.h"
+
+// The music converter comes from its own branch of work; until it is there
+// .xm and .mod files are refused with a clear error.
+#if __has_include("tools/convert/tracker_convert.h")
+#include "tools/convert/tracker_convert.h"
+#define PELTO_HAVE_TRACKER_CONVERT 1
+#endif
 
 namespace fs = std::filesystem;
 
@@ -231,11 +239,49 @@ bool LoadConversion(const std::vector<uint8_t>& bytes, Conversion* conversion) {
 }
 
 // The converters for music and maps. Each gets the source's bytes and its
-// name in the game folder; output names are relative to the game folder.
+// name in the game folder; output names are relative to the game folder, in
+// the source's own folder.
 bool ConvertSource(const SourceFile& source, const std::vector<uint8_t>& bytes, Conversion* conversion) {
-  (void)bytes;
-  conversion->error = "no converter for this kind of file in this pelto-tool";
-  return false;
+  const std::string folder = FolderOf(source.name), stem = StemOf(source.name);
+  if (HasExtension(source.name, ".xm") || HasExtension(source.name, ".mod")) {
+#ifdef PELTO_HAVE_TRACKER_CONVERT
+    TrackerConversion music;
+    bool ok = HasExtension(source.name, ".xm") ? ConvertXmToTrk(bytes.data(), bytes.size(), &music)
+                                               : ConvertModToTrk(bytes.data(), bytes.size(), &music);
+    conversion->warnings = music.warnings;
+    if (!ok) {
+      conversion->error = music.error;
+      return false;
+    }
+    conversion->files.push_back({folder + stem + ".trk", std::move(music.trk)});
+    return true;
+#else
+    conversion->error = "this pelto-tool has no music converter";
+    return false;
+#endif
+  }
+  // A map reads the tilesets and images it names: each is recorded with its
+  // hash, so that the cached conversion is redone when one of them changes.
+  const std::string mapPath = fs::absolute(source.path).lexically_normal().string();
+  ReadFileFn readFile = [&](const std::string& path, std::vector<uint8_t>* out) {
+    if (path == mapPath) {
+      *out = bytes;
+      return true;
+    }
+    std::string problem;
+    if (!ReadWholeFile(path, out, &problem)) return false;
+    conversion->inputs.emplace_back(path, ContentHash(out->data(), out->size()));
+    return true;
+  };
+  MapConversion map;
+  bool ok = ConvertTiledMap(mapPath, stem, folder, readFile, &map);
+  conversion->warnings = map.warnings;
+  if (!ok) {
+    conversion->error = map.error;
+    return false;
+  }
+  for (ConvertedFile& file : map.files) conversion->files.push_back({folder + file.name, std::move(file.bytes)});
+  return true;
 }
 
 bool IsConvertedKind(const std::string& name) {
@@ -357,7 +403,6 @@ bool GameBuilder::Convert(const SourceFile& file, const std::vector<uint8_t>& by
   std::vector<uint8_t> cached;
   bool reused = cache_->Get("convert", key, &cached) && LoadConversion(cached, &conversion);
   // A map's result also depends on the tilesets and images it names.
-  const fs::path root = options_.gameDir;
   for (size_t i = 0; reused && i < conversion.inputs.size(); ++i) {
     std::vector<uint8_t> input;
     std::string problem;
