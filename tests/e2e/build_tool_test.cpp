@@ -18,6 +18,7 @@
 #include "archive/name_hash.h"
 #include "tests/e2e/engine_runner.h"
 #include "tests/e2e/window_probe.h"
+#include "tests/support/tracker_files.h"
 #include "video/font8x8.h"
 #include "video/png.h"
 
@@ -55,8 +56,25 @@ const char kLevelTmx[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </map>
 )";
 
+std::string Xm(bool missingPattern) {
+  xmfile::Module m;
+  m.instruments.push_back(xmfile::Instrument::Of(xmfile::Sample::Square()));
+  m.patterns[0].Put(0, 0, {49, 1});
+  if (missingPattern) m.orders.push_back(5);  // a warning: plays as empty rows
+  std::vector<uint8_t> bytes = m.Bytes();
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Mod() {
+  modfile::Module m;
+  m.samples.push_back({std::vector<int>(64, 40)});
+  m.Put(0, 0, 0, {modfile::kPeriods[12], 1});
+  std::vector<uint8_t> bytes = m.Bytes();
+  return std::string(bytes.begin(), bytes.end());
+}
+
 // A game with nested modules, a circular pair, a repeated require, a map,
-// a plain asset, the text module and hidden files. "--error" fails inside
+// music of both kinds, a plain asset, the text module and hidden files. "--error" fails inside
 // a module, "--missing" requires a name no file provides.
 Files SampleGame() {
   return {
@@ -71,6 +89,7 @@ Files SampleGame() {
        "local map = LoadMap(level.layers[1].entry)\n"
        "print(\"map\", tiles >= 0, map >= 0, MapWidth(map), MapHeight(map))\n"
        "print(\"asset\", LoadTileset(\"gfx/plain.png\", 8, 8) >= 0)\n"
+       "print(\"music\", LoadMusic(\"music/song.trk\"), LoadMusic(\"music/jingle.trk\"))\n"
        "print(\"text\", require(\"pelto.text\").measure(\"abc\", 2))\n"
        "local flag = pelto.args[#pelto.args]\n"
        "local name = \"lib.\" .. \"gone\"\n"
@@ -93,6 +112,8 @@ Files SampleGame() {
       {"maps/level.tmx", kLevelTmx},
       {"maps/tiles.png", Png(16, 16, 200, 100, 50)},
       {"gfx/plain.png", Png(8, 8, 10, 200, 30)},
+      {"music/song.xm", Xm(true)},
+      {"music/jingle.mod", Mod()},
       {".hidden.txt", "not packed"},
       {".git/config", "not packed"},
       {"notes/.draft", "not packed"},
@@ -140,11 +161,11 @@ TEST(BuildTool, GameFolderRunsWithModulesAssetsAndTheTextModule) {
   ScratchDir dir;
   RunResult build = BuildGameFolder(dir, SampleGame());
   ASSERT_EQ(build.exitCode, 0) << build.err;
-  EXPECT_EQ(build.err, "");
+  EXPECT_EQ(build.err, "warning: music/song.xm: order 1: pattern 5 does not exist; it plays as 64 empty rows\n");
 
   // Exactly these entries: no source, no map description, no hidden file.
   EXPECT_EQ(ArchiveHashes(ReadFileBytes(dir / "data/GAME.DAT")),
-            HashesOf({"boot.prg", "maps/level.png", "maps/level.ground.map", "maps/tiles.png", "gfx/plain.png",
+            HashesOf({"boot.prg", "music/song.trk", "music/jingle.trk", "maps/level.png", "maps/level.ground.map", "maps/tiles.png", "gfx/plain.png",
                       "pelto/font8x8-1.png", "pelto/font8x8-2.png", "pelto/font8x8-3.png", "pelto/font8x8-4.png"}));
 
   RunResult run = RunGame(dir);
@@ -154,6 +175,7 @@ TEST(BuildTool, GameFolderRunsWithModulesAssetsAndTheTextModule) {
             "circular\tb saw a\ttrue\n"
             "map\ttrue\ttrue\t4\t3\n"
             "asset\ttrue\n"
+            "music\ttrue\ttrue\n"
             "text\t48\t16\n");
 
   // Errors name the module's own file and line.
@@ -163,14 +185,14 @@ TEST(BuildTool, GameFolderRunsWithModulesAssetsAndTheTextModule) {
             "Error: Lua runtime error [lib/util/vec.lua:6: attempt to index local 't' (a nil value)]");
   run = RunGame(dir, {"--missing"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(ErrorLines(run.err).at(0), "Error: Lua runtime error [boot.lua:15: module 'lib.gone' not found]");
+  EXPECT_EQ(ErrorLines(run.err).at(0), "Error: Lua runtime error [boot.lua:16: module 'lib.gone' not found]");
 
   // run: builds, then the engine with the arguments after "--"; its exit code.
   RunResult viaRun = RunProcess({ToolPath(), "run", dir / "game", "-o", dir / "data", "--", "--error"}, dir.path(),
                                 {{"PELTO_NO_DIALOG", "1"}});
   EXPECT_EQ(viaRun.exitCode, 1);
   EXPECT_NE(viaRun.err.find("[lib/util/vec.lua:6: attempt to index local 't'"), std::string::npos) << viaRun.err;
-  EXPECT_NE(viaRun.out.find("9 entries"), std::string::npos) << viaRun.out;
+  EXPECT_NE(viaRun.out.find("11 entries"), std::string::npos) << viaRun.out;
 }
 
 TEST(BuildTool, BuildErrorsNameFileAndLineAndKeepTheOldArchive) {
@@ -209,13 +231,20 @@ TEST(BuildTool, RebuildsRedoExactlyTheWorkWhoseInputsChanged) {
                 "compiled  boot.lua", "compiled  lib/a.lua", "compiled  lib/b.lua", "compiled  lib/flag.lua",
                 "compiled  lib/util/vec.lua", "compiled  maps/level.lua", "compiled  pelto/text.lua",
                 "converted maps/level.tmx -> maps/level.png, maps/level.ground.map, maps/level.lua",
-                "packed    boot.prg", "packed    maps/level.png", "packed    maps/level.ground.map",
+                "converted music/jingle.mod -> music/jingle.trk", "converted music/song.xm -> music/song.trk",
+                "packed    music/jingle.trk", "packed    music/song.trk", "packed    boot.prg", "packed    maps/level.png", "packed    maps/level.ground.map",
                 "packed    maps/tiles.png", "packed    gfx/plain.png", "packed    pelto/font8x8-1.png",
                 "packed    pelto/font8x8-2.png", "packed    pelto/font8x8-3.png", "packed    pelto/font8x8-4.png"}));
 
   build = BuildGameFolder(dir, {});
   EXPECT_EQ(WorkDone(build), std::set<std::string>{});
-  EXPECT_EQ(Lines(build.out).size(), 18u);  // 17 reused and the summary
+  EXPECT_EQ(Lines(build.out).size(), 22u);  // 21 reused and the summary
+  EXPECT_NE(build.err.find("warning: music/song.xm: order 1"), std::string::npos);  // kept with the conversion
+
+  build = BuildGameFolder(dir, {{"music/song.xm", Xm(false)}});
+  EXPECT_EQ(WorkDone(build),
+            (std::set<std::string>{"converted music/song.xm -> music/song.trk", "packed    music/song.trk"}));
+  EXPECT_EQ(build.err, "");
 
   // (A new comment alone would compile to the same chunk and redo nothing.)
   build = BuildGameFolder(dir, {{"lib/a.lua", "M = {name = 'a'}\npackage.loaded[...] = M\nM.b = require('lib.b')\nreturn M\n"}});
