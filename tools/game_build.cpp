@@ -443,13 +443,22 @@ bool GameBuilder::ResolveRequires() {
       for (const RequireSite& site : modules_[name].requires) {
         if (modules_.count(site.name) || kOpenLibraries.count(site.name)) continue;
         std::string source;
-        std::vector<StdlibFile> files;
-        if (FindStdlibModule(site.name, &source, &files)) {
+        if (FindStdlibModule(site.name, &source, nullptr)) {
           std::string fileName = site.name;
           std::replace(fileName.begin(), fileName.end(), '.', '/');
           fileName += ".lua";
           if (!AddModule(fileName, source, fileName + " (standard module)")) return false;
-          for (StdlibFile& file : files) {
+          // Making the font images costs more than a whole unchanged
+          // rebuild, so they are cached like conversions.
+          Conversion made;
+          std::vector<uint8_t> cached, sourceBytes(source.begin(), source.end());
+          const uint64_t key = KeyOf("stdlib", site.name, sourceBytes);
+          if (!cache_->Get("stdlib", key, &cached) || !LoadConversion(cached, &made)) {
+            made = Conversion();
+            FindStdlibModule(site.name, &source, &made.files);
+            cache_->Put("stdlib", key, SaveConversion(made));
+          }
+          for (StdlibFile& file : made.files) {
             if (!AddEntry(file.name, site.name, std::move(file.bytes))) return false;
           }
           added = true;
