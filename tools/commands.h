@@ -4,6 +4,9 @@
 
 int RunCompileCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
+int RunBuildCommand(int argc, char** argv);
+int RunRunCommand(int argc, char** argv);
+int RunNewCommand(int argc, char** argv);
 int RunConvertCommand(int argc, char** argv);
 
 // Converts a Tiled map (.tmx or .tmj) into outDir: STEM.png, STEM.LAYER.map
