@@ -504,7 +504,7 @@ void BeforeFilter() {
 
 void PaintOverlay(TextCanvas* canvas) {
   const int width = 26 * 8 + 8, graphHeight = 24;
-  CanvasReset(canvas, width, 8 * 12 + graphHeight, {0, 0, 0, 176});
+  CanvasReset(canvas, width, 5 * 10 + graphHeight + 12, {0, 0, 0, 176});
   float last = dev.frameCount > 0 ? dev.frameMs[(dev.frameCursor + kGraphFrames - 1) % kGraphFrames] : 0.0f;
   float sum = 0;
   int counted = std::min(dev.frameCount, 30);
