@@ -4,3 +4,13 @@
 
 int RunCompileCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
+int RunBuildCommand(int argc, char** argv);
+int RunRunCommand(int argc, char** argv);
+int RunNewCommand(int argc, char** argv);
+int RunConvertCommand(int argc, char** argv);
+
+// Converts a Tiled map (.tmx or .tmj) into outDir: STEM.png, STEM.LAYER.map
+// per tile layer and STEM.lua. Prints "warning: FILE: ..." and
+// "error: FILE: ..." lines; --strict makes warnings errors. Writes nothing on
+// failure. Returns the exit code (0 or 1).
+int RunConvertMap(const char* inputPath, const char* outDir, bool strict);
