@@ -590,7 +590,9 @@ void DevModeStart() {
 int DevModeRunScripts() {
   for (;;) {
     ErrorReport report;
-    RunEnd end = RunOnce(&report);
+    // A build that failed before this run could start (the tool's first
+    // build, say) goes straight to the error screen.
+    RunEnd end = dev.pending == Pending::BuildError ? RunEnd::Stopped : RunOnce(&report);
     if (end == RunEnd::Returned) return 0;
     bool buildError = false;
     if (end == RunEnd::Stopped) {

@@ -77,7 +77,9 @@ void LocateSource(ErrorReport* report, const SourceReader& read) {
 }
 
 std::string FormatErrorReport(const ErrorReport& report) {
-  std::string out = report.title + "\n" + report.message + "\n";
+  std::string message = report.message;
+  while (!message.empty() && message.back() == '\n') message.pop_back();
+  std::string out = report.title + "\n" + message + "\n";
   if (!report.levels.empty()) {
     out += "\nstack traceback:\n";
     for (const TraceLevel& level : report.levels) {

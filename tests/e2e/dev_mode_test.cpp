@@ -22,6 +22,7 @@
 
 #include "host/dev_channel.h"
 #include "tests/e2e/engine_runner.h"
+#include "tests/e2e/dev_support.h"
 #include "tests/e2e/private_display.h"
 #include "tests/e2e/window_probe.h"
 #include "video/png.h"
@@ -30,8 +31,6 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
 namespace {
-
-void Pause(int ms) { std::this_thread::sleep_for(milliseconds(ms)); }
 
 // A 64 x 48 screen in a 128 x 96 window: a background colour with a yellow
 // rectangle. It reports the capture keys if they ever reach it, and ends on
@@ -122,30 +121,9 @@ class DevEngine {
   bool Ended() { return run_.wait_for(milliseconds(0)) == std::future_status::ready; }
 
   // The engine's window, once mapped and focused (keys need the focus).
-  std::string Window(const std::string& title) {
-    for (int i = 0; i < 200 && !Ended(); ++i) {
-      std::string tree = display_.Run({"/usr/bin/xwininfo", "-root", "-tree"}).out;
-      size_t at = tree.find(" \"" + title + "\": ");
-      if (at != std::string::npos) {
-        size_t start = tree.find_first_not_of(' ', tree.rfind('\n', at) + 1);
-        std::string id = tree.substr(start, tree.find(' ', start) - start);
-        if (display_.Run({"/usr/bin/xwininfo", "-id", id}).out.find("IsViewable") != std::string::npos) {
-          display_.Run({"/usr/bin/xdotool", "windowfocus", id});
-          return id;
-        }
-      }
-      Pause(100);
-    }
-    return "";
-  }
+  std::string Window(const std::string& title) { return FocusedWindow(display_, title, [this] { return Ended(); }); }
 
-  // Holds a key over a few frames, as a player does.
-  void Key(const std::string& key) {
-    display_.Run({"/usr/bin/xdotool", "keydown", key});
-    Pause(150);
-    display_.Run({"/usr/bin/xdotool", "keyup", key});
-    Pause(100);
-  }
+  void Key(const std::string& key) { HoldKey(display_, key); }
 
   RunResult Finish() { return run_.get(); }
 
@@ -158,59 +136,6 @@ class DevEngine {
   std::future<RunResult> run_;
 };
 
-// X pixels of the private display's windows, looked at with the probe.
-class Screen {
- public:
-  explicit Screen(const PrivateDisplay& display) {
-    const char* old = std::getenv("DISPLAY");
-    if (old) saved_ = old;
-    setenv("DISPLAY", display.name().c_str(), 1);
-    probe_ = std::make_unique<WindowProbe>();
-  }
-  ~Screen() {
-    probe_.reset();
-    if (saved_.empty()) unsetenv("DISPLAY"); else setenv("DISPLAY", saved_.c_str(), 1);
-  }
-  WindowProbe& probe() { return *probe_; }
-  uint32_t Pixel(unsigned long window, int x, int y) {
-    WindowImage image;
-    if (!probe_->Grab(window, &image) || x >= image.width || y >= image.height) return 0xff000000u;
-    return image.At(x, y);
-  }
-  // Waits until the pixel shows `want`; false after the time-out.
-  bool WaitPixel(unsigned long window, int x, int y, uint32_t want, int timeoutMs = 15000) {
-    auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (Pixel(window, x, y) == want) return true;
-      Pause(30);
-    }
-    return false;
-  }
-  WindowImage Grab(unsigned long window) {
-    WindowImage image;
-    probe_->Grab(window, &image);
-    return image;
-  }
-
- private:
-  std::string saved_;
-  std::unique_ptr<WindowProbe> probe_;
-};
-
-constexpr uint32_t kErrorBackground = 0x181028;  // the error screen's colour
-
-#define START_DISPLAY(display)                                          \
-  PrivateDisplay display;                                               \
-  if (!display.ok()) GTEST_SKIP() << "no Xvfb for a private display"
-
-std::vector<std::string> Files(const std::string& folder, const std::string& extension) {
-  std::vector<std::string> found;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error)) {
-    if (entry.path().extension() == extension) found.push_back(entry.path().string());
-  }
-  return found;
-}
 
 TEST(DevMode, ReloadShowsTheRebuiltGameInTheSameWindow) {
   START_DISPLAY(display);
