@@ -195,7 +195,7 @@ class GifWriter {
 enum class JobKind { Png, GifStart, GifFrame, GifStop };
 
 struct Job {
-  JobKind kind;
+  JobKind kind = JobKind::Png;
   RgbaImage image;
   std::string path;
   double seconds = 0;
@@ -281,7 +281,9 @@ void Queue(Job job) {
 }  // namespace
 
 void CaptureSavePng(const RgbaImage& image, const std::string& path) {
-  Job job{JobKind::Png, image, path};
+  Job job;
+  job.image = image;
+  job.path = path;
   Queue(std::move(job));
 }
 
@@ -291,7 +293,9 @@ bool CaptureGifStart(const std::string& path, int width, int height) {
   w.gifRunning = true;
   w.gifWidth = width;
   w.gifHeight = height;
-  Job job{JobKind::GifStart, {}, path};
+  Job job;
+  job.kind = JobKind::GifStart;
+  job.path = path;
   job.width = width;
   job.height = height;
   Queue(std::move(job));
@@ -302,7 +306,9 @@ void CaptureGifFrame(const RgbaImage& image, double seconds) {
   Worker& w = W();
   if (!w.gifRunning || static_cast<int>(image.width) != w.gifWidth || static_cast<int>(image.height) != w.gifHeight)
     return;
-  Job job{JobKind::GifFrame, image, std::string()};
+  Job job;
+  job.kind = JobKind::GifFrame;
+  job.image = image;
   job.seconds = seconds;
   Queue(std::move(job));
 }
@@ -311,7 +317,8 @@ void CaptureGifStop(double seconds) {
   Worker& w = W();
   if (!w.gifRunning) return;
   w.gifRunning = false;
-  Job job{JobKind::GifStop, RgbaImage(), std::string()};
+  Job job;
+  job.kind = JobKind::GifStop;
   job.seconds = seconds;
   Queue(std::move(job));
 }

@@ -246,3 +246,43 @@ TEST(ErrorReport, TracebackAndSourceLineOfTheErrorPosition) {
 }
 
 }  // namespace
+
+#include "tools/run_watch.h"
+
+namespace {
+
+TEST(WatchFilter, ABurstOfEventsGivesOneBuildAfterTheFolderIsQuiet) {
+  SaveDebouncer debouncer;
+  EXPECT_EQ(debouncer.WaitMs(0.0), -1);
+  EXPECT_FALSE(debouncer.Due(5.0));
+  // An editor's save: temporary file written, renamed, backup removed.
+  debouncer.Change(10.000);
+  debouncer.Change(10.002);
+  debouncer.Change(10.003);
+  EXPECT_FALSE(debouncer.Due(10.050));
+  EXPECT_GT(debouncer.WaitMs(10.050), 0);
+  EXPECT_TRUE(debouncer.Due(10.003 + kQuietSeconds));
+  debouncer.Reset();
+  EXPECT_FALSE(debouncer.Due(20.0));
+  // Changes that never stop still build within the longest wait.
+  for (double t = 30.0; t < 31.0; t += 0.05) {
+    debouncer.Change(t);
+    if (debouncer.Due(t)) {
+      EXPECT_NEAR(t - 30.0, kLongestWaitSeconds, 0.06);
+      break;
+    }
+  }
+}
+
+TEST(WatchFilter, HiddenFilesOutputFoldersAndEditorBackupsAreNoChanges) {
+  std::vector<std::string> skipped = {"build", "screenshots", "out/data"};
+  for (const char* name : {".boot.lua.swp", "lib/.hidden/x.lua", ".git/index", "build/GAME.DAT", "screenshots/a.png",
+                           "out/data/GAME.DAT", "boot.lua~", "lib/#vec.lua#"}) {
+    EXPECT_TRUE(WatchIgnores(name, skipped)) << name;
+  }
+  for (const char* name : {"boot.lua", "lib/vec.lua", "builder.lua", "out/other.png", "gfx/tiles.png", "a#b.lua"}) {
+    EXPECT_FALSE(WatchIgnores(name, skipped)) << name;
+  }
+}
+
+}  // namespace
