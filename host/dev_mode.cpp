@@ -84,6 +84,7 @@ struct DevState {
   lua_State* L = nullptr;          // the running game's state
   lua_State* apiThread = nullptr;  // the thread inside an engine API call, if any
   bool stopRun = false;            // unwind the running script
+  std::string fatalText;           // a fatal error of this run, raised again until the run ends
   Pending pending = Pending::None;
   std::string buildError;
   double lastPoll = 0;
@@ -152,22 +153,32 @@ std::string GameFolder() { return dev.root.empty() ? std::string(".") : dev.root
   std::abort();  // lua_error does not return
 }
 
+// A fatal error ends the run even when a coroutine's resume or a pcall
+// caught it: it comes back at the next engine call or hook.
+void RaisePending(lua_State* L) {
+  if (dev.stopRun) RaiseStop(L);
+  if (!dev.fatalText.empty()) {
+    lua_pushlstring(L, dev.fatalText.data(), dev.fatalText.size());
+    lua_error(L);
+  }
+}
+
 bool polls[128];  // per engine API entry: OsUpdate and Flip look at the channel
 
 int ApiTrampoline(lua_State* L) {
   int index = static_cast<int>(lua_tointeger(L, lua_upvalueindex(1)));
-  if (dev.stopRun) RaiseStop(L);
+  RaisePending(L);
   dev.apiThread = L;
   int results = kEngineApi[index].function(L);
   dev.apiThread = nullptr;
   if (polls[index]) PollChannel();
-  if (dev.stopRun) RaiseStop(L);
+  RaisePending(L);
   return results;
 }
 
 void CountHook(lua_State* L, lua_Debug*) {
   if (WindowTime() - dev.lastPoll > 0.05) PollChannel();
-  if (dev.stopRun) RaiseStop(L);
+  RaisePending(L);
 }
 
 void RegisterTrampolines(lua_State* L) {
@@ -267,6 +278,7 @@ int LoadBoot(lua_State* L) {
 
 RunEnd RunOnce(ErrorReport* report) {
   dev.stopRun = false;
+  dev.fatalText.clear();
   dev.pending = Pending::None;
   if (!dev.mounted) {
     const char* message = nullptr;
@@ -623,6 +635,7 @@ void DevModeFatal(int code) {
     lua_pushstring(L, FatalErrorMessage(code));
   }
   lua_concat(L, 2);
+  dev.fatalText = lua_tostring(L, -1);
   lua_error(L);
 }
 
