@@ -228,7 +228,7 @@ TEST(DevMode, RuntimeAndLoadErrorsShowTheErrorScreenUntilTheGameIsMended) {
   EXPECT_EQ(err.find("Error: "), std::string::npos) << err;
 }
 
-TEST(DevMode, MissingAssetNamesTheEntryAndTheScriptLine) {
+TEST(DevMode, MissingAssetNamesTheEntryRKeyReloadsAndEscQuits) {
   START_DISPLAY(display);
   ScratchDir dir;
   // Loaded inside a coroutine whose failure the script ignores: the run
@@ -238,17 +238,30 @@ TEST(DevMode, MissingAssetNamesTheEntryAndTheScriptLine) {
                    "local co = coroutine.create(function() return LoadTileset('gfx/none.pcx', 8, 8) end)\n"
                    "coroutine.resume(co)\n"
                    "while not OsQuit() do OsUpdate() Flip() end\n"}});
-  DevEngine engine(dir, display, {});
+  DevEngine engine(dir, display, {"--nocrt"});
   ASSERT_TRUE(engine.WaitFor("started"));
   Screen screen(display);
   std::string id = engine.Window("dev-asset");
   ASSERT_FALSE(id.empty());
   unsigned long window = std::strtoul(id.c_str(), nullptr, 16);
   ASSERT_TRUE(screen.WaitPixel(window, 0, 0, kErrorBackground));
-  display.Run({"/usr/bin/xdotool", "key", "Escape"});
+  // R runs the game again from archives mounted afresh: a game that shows
+  // green for a moment, then fails the same way.
+  BuildGame(dir, {{"boot.lua",
+                   "OpenDisplay('dev-asset', 64, 48, false, 128, 96)\n"
+                   "local start = OsTicks()\n"
+                   "while OsTicks() - start < 1500 do OsUpdate() Cls(10, 220, 30) Flip() end\n"
+                   "LoadTileset('gfx/none.pcx', 8, 8)\n"}});
+  HoldKey(display, "r");
+  EXPECT_TRUE(screen.WaitPixel(window, 64, 64, 0x0adc1e, 5000)) << "R did not reload";
+  ASSERT_TRUE(screen.WaitPixel(window, 0, 0, kErrorBackground));
+  HoldKey(display, "Escape");
   RunResult result = engine.Finish();
   EXPECT_EQ(result.exitCode, 1) << "Esc on the error screen quits with 1";
   EXPECT_NE(result.err.find("lua/boot.lua:2: Data file missing or corrupt. (no entry named \"gfx/none.pcx\")"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("lua/boot.lua:4: Data file missing or corrupt. (no entry named \"gfx/none.pcx\")"),
             std::string::npos)
       << result.err;
 }

@@ -34,8 +34,13 @@ inline std::string FocusedWindow(const PrivateDisplay& display, const std::strin
       size_t start = tree.find_first_not_of(' ', tree.rfind('\n', at) + 1);
       std::string id = tree.substr(start, tree.find(' ', start) - start);
       if (display.Run({"/usr/bin/xwininfo", "-id", id}).out.find("IsViewable") != std::string::npos) {
+        // There is no window manager: the focus is given, then checked.
         display.Run({"/usr/bin/xdotool", "windowfocus", id});
-        return id;
+        std::string focused = display.Run({"/usr/bin/xdotool", "getwindowfocus"}).out;
+        if (std::strtoul(focused.c_str(), nullptr, 10) == std::strtoul(id.c_str(), nullptr, 16)) {
+          Pause(300);
+          return id;
+        }
       }
     }
     Pause(100);
@@ -46,7 +51,7 @@ inline std::string FocusedWindow(const PrivateDisplay& display, const std::strin
 // Holds a key over a few frames, as a player does.
 inline void HoldKey(const PrivateDisplay& display, const std::string& key) {
   display.Run({"/usr/bin/xdotool", "keydown", key});
-  Pause(150);
+  Pause(250);
   display.Run({"/usr/bin/xdotool", "keyup", key});
   Pause(100);
 }
