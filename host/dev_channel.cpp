@@ -61,12 +61,12 @@ std::string DevEncode(const std::string& verb, const std::string& payload) {
   return verb + " " + std::to_string(payload.size()) + "\n" + payload;
 }
 
-bool ParseDevChannelSpec(const char* spec, int* fd, std::string* nonce) {
-  if (!spec) return false;
-  const char* colon = std::strchr(spec, ':');
-  if (!colon || colon == spec || colon - spec > 6) return false;
+bool ParseDevChannelValue(const char* channelValue, int* fd, std::string* nonce) {
+  if (!channelValue) return false;
+  const char* colon = std::strchr(channelValue, ':');
+  if (!colon || colon == channelValue || colon - channelValue > 6) return false;
   int value = 0;
-  for (const char* p = spec; p < colon; ++p) {
+  for (const char* p = channelValue; p < colon; ++p) {
     if (*p < '0' || *p > '9') return false;
     value = value * 10 + (*p - '0');
   }
@@ -111,10 +111,10 @@ bool IsUnixStreamSocket(int fd) {
 
 }  // namespace
 
-int DevChannelAccept(const char* spec, int timeoutMs, DevMessageReader* reader, std::vector<DevMessage>* early) {
+int DevChannelAccept(const char* channelValue, int timeoutMs, DevMessageReader* reader, std::vector<DevMessage>* early) {
   int fd = -1;
   std::string nonce;
-  if (!ParseDevChannelSpec(spec, &fd, &nonce) || !IsUnixStreamSocket(fd)) return -1;
+  if (!ParseDevChannelValue(channelValue, &fd, &nonce) || !IsUnixStreamSocket(fd)) return -1;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   DevMessage hello;
   for (;;) {

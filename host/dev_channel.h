@@ -52,17 +52,17 @@ class DevMessageReader {
 std::string DevEncode(const std::string& verb, const std::string& payload);
 
 // "FD:NONCE" -> fd >= 3 and a 32-hex-digit nonce; false for anything else.
-bool ParseDevChannelSpec(const char* spec, int* fd, std::string* nonce);
+bool ParseDevChannelValue(const char* channelValue, int* fd, std::string* nonce);
 
 // A fresh random nonce (32 lower-case hex digits); empty if no randomness.
 std::string MakeDevNonce();
 
-// The engine's side of the handshake: `spec` must parse, the descriptor be a
+// The engine's side of the handshake: `channelValue` must parse, the descriptor be a
 // Unix stream socket, and a hello with the nonce arrive within timeoutMs.
 // Then the engine answers hello and gets the socket (non-blocking) back with
 // any messages that came with the hello in `early`; otherwise -1, and the
 // descriptor is left as it was.
-int DevChannelAccept(const char* spec, int timeoutMs, DevMessageReader* reader, std::vector<DevMessage>* early);
+int DevChannelAccept(const char* channelValue, int timeoutMs, DevMessageReader* reader, std::vector<DevMessage>* early);
 
 // Writes a whole message (blocking briefly on a full socket); false when the
 // peer is gone.

@@ -584,10 +584,10 @@ void BeforeSwap() {
 bool DevModeActive() { return dev.active; }
 
 void DevModeStart() {
-  const char* spec = std::getenv(kDevChannelVariable);
-  if (!spec) return;
+  const char* channelValue = std::getenv(kDevChannelVariable);
+  if (!channelValue) return;
   std::vector<DevMessage> early;
-  int fd = DevChannelAccept(spec, 3000, &dev.reader, &early);
+  int fd = DevChannelAccept(channelValue, 3000, &dev.reader, &early);
   if (fd < 0) return;
   // The descriptor is the engine's alone: nothing it starts inherits it.
   unsetenv(kDevChannelVariable);

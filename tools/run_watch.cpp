@@ -203,8 +203,8 @@ int RunWatchSession(const GameBuildOptions& given, const std::vector<std::string
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() == 1) _exit(1);
     fcntl(pair[1], F_SETFD, 0);  // the engine's end survives exec, nothing else does
-    std::string spec = std::to_string(pair[1]) + ":" + nonce;
-    setenv(kDevChannelVariable, spec.c_str(), 1);
+    std::string channelValue = std::to_string(pair[1]) + ":" + nonce;
+    setenv(kDevChannelVariable, channelValue.c_str(), 1);
     std::vector<char*> pointers;
     for (std::string& arg : argv) pointers.push_back(&arg[0]);
     pointers.push_back(nullptr);

@@ -71,7 +71,7 @@ std::string FailingGame(const std::string& title) {
 class DevEngine {
  public:
   DevEngine(const ScratchDir& dir, const PrivateDisplay& display, const std::vector<std::string>& args,
-            bool channel = true, const std::string& spec = "")
+            bool channel = true, const std::string& channelValue = "")
       : dir_(dir), display_(display) {
     std::map<std::string, std::string> env = {{"DISPLAY", display.name()}};
     if (channel) {
@@ -81,11 +81,11 @@ class DevEngine {
       engineEnd_ = fds[1];
       fcntl(engineEnd_, F_SETFD, 0);  // inherited by the engine alone
       std::string nonce = MakeDevNonce();
-      env[kDevChannelVariable] = spec.empty() ? std::to_string(engineEnd_) + ":" + nonce : spec;
+      env[kDevChannelVariable] = channelValue.empty() ? std::to_string(engineEnd_) + ":" + nonce : channelValue;
       Send("hello", std::string(kDevProtocol) + " " + nonce);
       Send("root", dir.path());
-    } else if (!spec.empty()) {
-      env[kDevChannelVariable] = spec;
+    } else if (!channelValue.empty()) {
+      env[kDevChannelVariable] = channelValue;
     }
     run_ = std::async(std::launch::async, [this, args, env] { return RunGame(dir_, args, env); });
   }
@@ -162,6 +162,28 @@ TEST(DevMode, ReloadShowsTheRebuiltGameInTheSameWindow) {
     EXPECT_EQ(screen.probe().Find("dev-reload"), window) << "a new window opened";
   }
   EXPECT_FALSE(engine.Ended());
+
+  // Without the filter a screenshot reads the middle of each magnified
+  // pixel: still exactly the frame as drawn, at 1:1.
+  engine.Key("F12");
+  std::vector<std::string> pngs;
+  for (int i = 0; i < 100 && pngs.empty(); ++i, Pause(50)) pngs = Files(dir / "screenshots", ".png");
+  ASSERT_EQ(pngs.size(), 1u) << "no screenshot";
+  std::string bytes = ReadFileBytes(pngs[0]);
+  RgbaImage png;
+  ASSERT_TRUE(DecodePngRgba(&png, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  ASSERT_EQ(png.width, 64u);
+  ASSERT_EQ(png.height, 48u);
+  int wrong = 0;
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 64; ++x) {
+      const uint8_t* p = &png.pixels[(y * 64 + x) * 4];
+      bool yellow = x >= 4 && x <= 11 && y >= 4 && y <= 9;
+      wrong += (p[0] << 16 | p[1] << 8 | p[2]) != (yellow ? 0xffff00 : 0x0adc1e);
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+
   screen.probe().RequestClose(window);
   RunResult result = engine.Finish();
   EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -373,13 +395,13 @@ TEST(DevMode, CaptureKeysWriteThePictureAndNeverReachTheGame) {
 // F12 is the game's key, nothing is written, and an error ends the run with
 // the two boxes and exit code 1, as ever.
 TEST(DevMode, WithoutTheChannelEveryBehaviourStaysAsItWas) {
-  for (std::string spec : {std::string(""), std::string("5:0123456789abcdef0123456789abcdef"), std::string("junk")}) {
-    SCOPED_TRACE("PELTO_DEV_CHANNEL=" + spec);
+  for (std::string channelValue : {std::string(""), std::string("5:0123456789abcdef0123456789abcdef"), std::string("junk")}) {
+    SCOPED_TRACE("PELTO_DEV_CHANNEL=" + channelValue);
     {
       START_DISPLAY(display);
       ScratchDir dir;
       BuildGame(dir, {{"boot.lua", SceneGame("release-keys", "30, 60, 90", true)}});
-      DevEngine engine(dir, display, {}, false, spec);
+      DevEngine engine(dir, display, {}, false, channelValue);
       std::string id = engine.Window("release-keys");
       ASSERT_FALSE(id.empty());
       Pause(300);
@@ -395,7 +417,7 @@ TEST(DevMode, WithoutTheChannelEveryBehaviourStaysAsItWas) {
     ScratchDir dir;
     BuildGame(dir, {{"boot.lua", FailingGame("release-error")}});
     std::map<std::string, std::string> env;
-    if (!spec.empty()) env[kDevChannelVariable] = spec;
+    if (!channelValue.empty()) env[kDevChannelVariable] = channelValue;
     RunResult result = RunGame(dir, {}, env);
     EXPECT_EQ(result.exitCode, 1);
     std::string where = dir / "lua/boot.lua";

@@ -52,19 +52,19 @@ TEST(DevChannel, MalformedHeadersBreakTheReaderForGood) {
   }
 }
 
-TEST(DevChannel, SpecNeedsADescriptorAboveTheStandardStreamsAndAFullNonce) {
+TEST(DevChannel, ValueNeedsADescriptorAboveTheStandardStreamsAndAFullNonce) {
   int fd = 0;
   std::string nonce;
-  EXPECT_TRUE(ParseDevChannelSpec(("7:" + Nonce()).c_str(), &fd, &nonce));
+  EXPECT_TRUE(ParseDevChannelValue(("7:" + Nonce()).c_str(), &fd, &nonce));
   EXPECT_EQ(fd, 7);
   EXPECT_EQ(nonce, Nonce());
   for (std::string bad : std::vector<std::string>{"", "1", "7", "7:", "2:" + Nonce(), "x:" + Nonce(), "7:" + Nonce().substr(1),
                           "7:" + Nonce() + "0", "7:" + std::string(32, 'G'), "-7:" + Nonce(), ":" + Nonce()}) {
-    EXPECT_FALSE(ParseDevChannelSpec(bad.c_str(), &fd, &nonce)) << bad;
+    EXPECT_FALSE(ParseDevChannelValue(bad.c_str(), &fd, &nonce)) << bad;
   }
-  EXPECT_FALSE(ParseDevChannelSpec(nullptr, &fd, &nonce));
+  EXPECT_FALSE(ParseDevChannelValue(nullptr, &fd, &nonce));
   std::string made = MakeDevNonce();
-  EXPECT_TRUE(ParseDevChannelSpec(("3:" + made).c_str(), &fd, &nonce)) << made;
+  EXPECT_TRUE(ParseDevChannelValue(("3:" + made).c_str(), &fd, &nonce)) << made;
 }
 
 // The engine's end of a socket pair, as `run --watch` leaves it.
@@ -80,7 +80,7 @@ struct Pair {
     if (tool >= 0) close(tool);
     if (engine >= 0) close(engine);
   }
-  std::string Spec(const std::string& nonce) const { return std::to_string(engine) + ":" + nonce; }
+  std::string ChannelValue(const std::string& nonce) const { return std::to_string(engine) + ":" + nonce; }
 };
 
 TEST(DevChannel, HandshakeAcceptsOnlyTheToolsNonce) {
@@ -90,7 +90,7 @@ TEST(DevChannel, HandshakeAcceptsOnlyTheToolsNonce) {
     ASSERT_EQ(write(pair.tool, hello.data(), hello.size()), static_cast<ssize_t>(hello.size()));
     DevMessageReader reader;
     std::vector<DevMessage> early;
-    EXPECT_EQ(DevChannelAccept(pair.Spec(Nonce()).c_str(), 1000, &reader, &early), pair.engine);
+    EXPECT_EQ(DevChannelAccept(pair.ChannelValue(Nonce()).c_str(), 1000, &reader, &early), pair.engine);
     ASSERT_EQ(early.size(), 1u);
     EXPECT_EQ(early[0].payload, "/g");
     // The engine answers, and later messages arrive without blocking.
@@ -115,13 +115,13 @@ TEST(DevChannel, HandshakeAcceptsOnlyTheToolsNonce) {
     ASSERT_GT(write(pair.tool, hello.data(), hello.size()), 0);
     DevMessageReader reader;
     std::vector<DevMessage> early;
-    EXPECT_EQ(DevChannelAccept(pair.Spec(Nonce()).c_str(), 1000, &reader, &early), -1);
+    EXPECT_EQ(DevChannelAccept(pair.ChannelValue(Nonce()).c_str(), 1000, &reader, &early), -1);
   }
   {
     Pair pair;  // nothing said: the time-out ends the wait
     DevMessageReader reader;
     std::vector<DevMessage> early;
-    EXPECT_EQ(DevChannelAccept(pair.Spec(Nonce()).c_str(), 50, &reader, &early), -1);
+    EXPECT_EQ(DevChannelAccept(pair.ChannelValue(Nonce()).c_str(), 50, &reader, &early), -1);
   }
   {
     int fds[2];  // a pipe is not the tool's socket, whatever it says
