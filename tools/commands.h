@@ -9,8 +9,6 @@ int RunRunCommand(int argc, char** argv);
 int RunNewCommand(int argc, char** argv);
 int RunConvertCommand(int argc, char** argv);
 
-// Converts a Tiled map (.tmx or .tmj) into outDir: STEM.png, STEM.LAYER.map
-// per tile layer and STEM.lua. Prints "warning: FILE: ..." and
-// "error: FILE: ..." lines; --strict makes warnings errors. Writes nothing on
-// failure. Returns the exit code (0 or 1).
+// `convert` for Tiled maps (.tmx, .tmj): writes the map's files into
+// outDir; with `strict`, warnings are errors. Returns the exit code.
 int RunConvertMap(const char* inputPath, const char* outDir, bool strict);

@@ -10,6 +10,7 @@
 #include "tools/game_build.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -20,16 +21,10 @@
 #include "archive/pack.h"
 #include "host/chunk_translate.h"
 #include "tools/convert/tiled_convert.h"
+#include "tools/convert/tracker_convert.h"
 #include "tools/lua_bundle.h"
 #include "tools/stdlib.h"
 #include "tools/tool_files.h"
-
-// The music converter comes from its own branch of work; until it is there
-// .xm and .mod files are refused with a clear error.
-#if __has_include("tools/convert/tracker_convert.h")
-#include "tools/convert/tracker_convert.h"
-#define PELTO_HAVE_TRACKER_CONVERT 1
-#endif
 
 namespace fs = std::filesystem;
 
@@ -244,7 +239,6 @@ bool LoadConversion(const std::vector<uint8_t>& bytes, Conversion* conversion) {
 bool ConvertSource(const SourceFile& source, const std::vector<uint8_t>& bytes, Conversion* conversion) {
   const std::string folder = FolderOf(source.name), stem = StemOf(source.name);
   if (HasExtension(source.name, ".xm") || HasExtension(source.name, ".mod")) {
-#ifdef PELTO_HAVE_TRACKER_CONVERT
     TrackerConversion music;
     bool ok = HasExtension(source.name, ".xm") ? ConvertXmToTrk(bytes.data(), bytes.size(), &music)
                                                : ConvertModToTrk(bytes.data(), bytes.size(), &music);
@@ -255,10 +249,6 @@ bool ConvertSource(const SourceFile& source, const std::vector<uint8_t>& bytes, 
     }
     conversion->files.push_back({folder + stem + ".trk", std::move(music.trk)});
     return true;
-#else
-    conversion->error = "this pelto-tool has no music converter";
-    return false;
-#endif
   }
   // A map reads the tilesets and images it names: each is recorded with its
   // hash, so that the cached conversion is redone when one of them changes.
@@ -454,13 +444,22 @@ bool GameBuilder::ResolveRequires() {
       for (const RequireSite& site : modules_[name].requires) {
         if (modules_.count(site.name) || kOpenLibraries.count(site.name)) continue;
         std::string source;
-        std::vector<StdlibFile> files;
-        if (FindStdlibModule(site.name, &source, &files)) {
+        if (FindStdlibModule(site.name, &source, nullptr)) {
           std::string fileName = site.name;
           std::replace(fileName.begin(), fileName.end(), '.', '/');
           fileName += ".lua";
           if (!AddModule(fileName, source, fileName + " (standard module)")) return false;
-          for (StdlibFile& file : files) {
+          // Making the font images costs more than a whole unchanged
+          // rebuild, so they are cached like conversions.
+          Conversion made;
+          std::vector<uint8_t> cached, sourceBytes(source.begin(), source.end());
+          const uint64_t key = KeyOf("stdlib", site.name, sourceBytes);
+          if (!cache_->Get("stdlib", key, &cached) || !LoadConversion(cached, &made)) {
+            made = Conversion();
+            FindStdlibModule(site.name, &source, &made.files);
+            cache_->Put("stdlib", key, SaveConversion(made));
+          }
+          for (StdlibFile& file : made.files) {
             if (!AddEntry(file.name, site.name, std::move(file.bytes))) return false;
           }
           added = true;

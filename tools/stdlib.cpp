@@ -48,6 +48,7 @@ bool FindStdlibModule(const std::string& name, std::string* source, std::vector<
   const std::string mark = "--[[GLYPH_ROWS]]";
   size_t at = source->find(mark);
   if (at != std::string::npos) source->replace(at, mark.size(), GlyphRowsLua());
+  if (!files) return true;
   files->clear();
   for (int scale = 1; scale <= kFontImageScales; ++scale) {
     files->push_back({"pelto/font8x8-" + std::to_string(scale) + ".png", MakeFontPng(scale)});
