@@ -619,6 +619,8 @@ int DevModeRunScripts() {
     // Sound stops and the window waits while the error is shown.
     ResetForNextRun();
     if (ErrorScreen(report, buildError) == ScreenEnd::Quit) return 1;
+    // A window the error screen had to open is the next run's window too.
+    ParkDisplayWindow();
   }
 }
 

@@ -88,7 +88,7 @@ bool EnsureDevWindow(int* width, int* height) {
   if (!WindowIsOpen()) {
     DisplayState& d = Display();
     WindowRequest request = {d.windowWidth > 0 ? d.windowWidth : 640, d.windowHeight > 0 ? d.windowHeight : 480,
-                             d.redBits, d.greenBits, d.blueBits, false, "pelto"};
+                             d.redBits, d.greenBits, d.blueBits, false, "pelto (development)"};
     if (!WindowOpen(request)) return false;
     WindowPollEvents();
   }

@@ -288,6 +288,33 @@ TEST(DevMode, MissingAssetNamesTheEntryRKeyReloadsAndEscQuits) {
       << result.err;
 }
 
+TEST(DevMode, AnErrorBeforeAnyWindowGetsOneThatTheMendedGameKeeps) {
+  START_DISPLAY(display);
+  ScratchDir dir;
+  BuildGame(dir, {{"boot.lua", "local t = nil\nprint(t.x)\n"}});
+  DevEngine engine(dir, display, {"--nocrt"});
+  ASSERT_TRUE(engine.WaitFor("started"));
+  Screen screen(display);
+  std::string id = engine.Window("pelto (development)");
+  ASSERT_FALSE(id.empty()) << "no window for the error screen";
+  unsigned long window = std::strtoul(id.c_str(), nullptr, 16);
+  ASSERT_TRUE(screen.WaitPixel(window, 0, 0, kErrorBackground));
+  BuildGame(dir, {{"boot.lua", SceneGame("dev-late", "10, 220, 30")}});
+  engine.Send("reload");
+  ASSERT_TRUE(engine.WaitFor("started"));
+  EXPECT_TRUE(screen.WaitPixel(window, 64, 64, 0x0adc1e));
+  EXPECT_EQ(screen.probe().Find("dev-late"), window) << "the game opened a window of its own";
+  int width = 0, height = 0;
+  EXPECT_TRUE(screen.probe().Size(window, &width, &height));
+  EXPECT_EQ(width, 128);
+  EXPECT_EQ(height, 96);
+  screen.probe().RequestClose(window);
+  RunResult result = engine.Finish();
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(result.err.find("lua/boot.lua:2: attempt to index local 't' (a nil value)"), std::string::npos)
+      << result.err;
+}
+
 bool ReadGif(const std::string& path, int* width, int* height, int* frames, int* totalDelay) {
   int error = 0;
   GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
