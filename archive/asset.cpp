@@ -11,18 +11,35 @@ namespace {
 
 ArchiveSet archiveSet;  // mounted once, read-only while the script runs
 
+const char* MountMessage(MountStatus status) {
+  switch (status) {
+    case MountStatus::Ok: break;
+    case MountStatus::CannotFindData: return "Cannot find game data.";
+    case MountStatus::CannotAccess: return "Cannot access data file.";
+    case MountStatus::Corrupted: return "Data file corrupted.";
+    case MountStatus::OutOfMemory: return "Out of memory.";
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 bool MountArchives() {
   MountStatus status = MountArchiveSet(HostDataPath(), &archiveSet);
-  switch (status) {
-    case MountStatus::Ok: return true;
-    case MountStatus::CannotFindData: ShowErrorBox("Cannot find game data."); break;
-    case MountStatus::CannotAccess: ShowErrorBox("Cannot access data file."); break;
-    case MountStatus::Corrupted: ShowErrorBox("Data file corrupted."); break;
-    case MountStatus::OutOfMemory: ShowErrorBox("Out of memory."); break;
-  }
+  if (status == MountStatus::Ok) return true;
+  ShowErrorBox(MountMessage(status));
   return false;
+}
+
+bool RemountArchives(const char** message) {
+  UnmountArchiveSet(&archiveSet);
+  MountStatus status = MountArchiveSet(HostDataPath(), &archiveSet);
+  *message = MountMessage(status);
+  return status == MountStatus::Ok;
+}
+
+bool AssetTryLoad(AssetBuffer* buffer, const char* name) {
+  return LoadArchiveEntry(archiveSet, name, buffer) == LoadStatus::Ok;
 }
 
 void UnmountArchives() { UnmountArchiveSet(&archiveSet); }
@@ -31,8 +48,8 @@ bool AssetLoad(AssetBuffer* buffer, const char* name) {
   switch (LoadArchiveEntry(archiveSet, name, buffer)) {
     case LoadStatus::Ok: return true;
     case LoadStatus::OutOfMemory: FatalError(FATAL_OUT_OF_MEMORY);
-    case LoadStatus::Missing:
-    case LoadStatus::Corrupt: break;
+    case LoadStatus::Missing: SetFatalDetail("no entry named", name); break;
+    case LoadStatus::Corrupt: SetFatalDetail("damaged entry", name); break;
   }
   FatalError(FATAL_DATA);
 }

@@ -11,5 +11,13 @@ void UnmountArchives();
 // process through FatalError, so a caller that gets control back has its data.
 bool AssetLoad(AssetBuffer* buffer, const char* name);
 
+// Development mode, between runs: mounts the data path again (the archives
+// were rebuilt) without any box; false with the message a mount failure
+// shows in a release run.
+bool RemountArchives(const char** message);
+// Development mode: like AssetLoad, but a missing or corrupt entry gives
+// false instead of ending the process.
+bool AssetTryLoad(AssetBuffer* buffer, const char* name);
+
 // Releases buffer->data and sets it to null; size is left as it was.
 void AssetFree(AssetBuffer* buffer);

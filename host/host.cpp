@@ -1,9 +1,11 @@
 // Process-wide host state and the two ways the engine reports failure.
 #include "host/host.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "audio/audio_stream.h"
+#include "host/dev_mode.h"
 #include "host/key_table.h"
 #include "host/window_system.h"
 #include "host/host_state.h"
@@ -15,6 +17,7 @@ const char* dataPath = ".";
 char profilePath[kProfilePathSize] = "";
 HostInfo hostInfo = {kKeyTable, 0, nullptr, 0, 0};
 int closeRequested = 0;
+char fatalDetail[256] = "";
 
 }  // namespace
 
@@ -27,7 +30,21 @@ const char* FatalErrorMessage(int code) {
   }
 }
 
+void SetFatalDetail(const char* what, const char* name) {
+  if (!what) {
+    fatalDetail[0] = 0;
+    return;
+  }
+  std::snprintf(fatalDetail, sizeof fatalDetail, "%s \"%s\"", what, name ? name : "");
+}
+
+const char* FatalDetail() { return fatalDetail; }
+
+void HostClearCloseRequest() { closeRequested = 0; }
+
 void FatalError(int code) {
+  // In development mode an error inside the game ends its run, not the process.
+  if (DevModeActive()) DevModeFatal(code);
   ShowErrorBox(FatalErrorMessage(code));
   HostShutdown();
   // The Lua state, the mixer and the archives are left to the process's end.

@@ -33,6 +33,14 @@ const char* FatalErrorMessage(int code);
 // Shows the code's message, shuts the libraries down and exits with status 1.
 [[noreturn]] void FatalError(int code);
 
+// What a fatal error is about (an entry's name), shown by the development
+// mode's error screen; a release run shows only the code's message.
+void SetFatalDetail(const char* what, const char* name);
+const char* FatalDetail();
+
+// Development mode: a new run of the game starts with no close request.
+void HostClearCloseRequest();
+
 // Terminates the libraries that start-up initialised (audio, then the window library).
 void HostShutdown();
 

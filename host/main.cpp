@@ -3,6 +3,7 @@
 #include "audio/audio_stream.h"
 #include "audio/mixer.h"
 #include "banks/bank.h"
+#include "host/dev_mode.h"
 #include "host/host.h"
 #include "host/host_state.h"
 #include "host/script_host.h"
@@ -14,8 +15,13 @@ int main(int argc, char** argv) {
   // Options, profile folder, window library, desktop size.
   if (!HostStartup(argc, argv)) return 1;
 
-  // A mount failure has shown its own message; nothing else runs.
-  if (!MountArchives()) return 1;
+  // Only `pelto-tool run --watch` hands the engine a development channel;
+  // without one this changes nothing.
+  DevModeStart();
+
+  // A mount failure has shown its own message; nothing else runs. The
+  // development mode mounts before each run and shows failures itself.
+  if (!DevModeActive() && !MountArchives()) return 1;
 
   // Sound slots and channels; sounds may be loaded before any display opens.
   MixerInit();
@@ -26,7 +32,13 @@ int main(int argc, char** argv) {
   ClearPlayfields();
   ClearBanks();
 
-  ScriptHost();
+  int exitCode = 0;
+  if (DevModeActive()) {
+    exitCode = DevModeRunScripts();
+    DevModeShutdown();
+  } else {
+    ScriptHost();
+  }
 
   // The stream is stopped before the tables it reads are freed.
   CloseAudioStream();
@@ -34,5 +46,5 @@ int main(int argc, char** argv) {
 
   UnmountArchives();
   HostShutdown();
-  return 0;
+  return exitCode;
 }

@@ -14,9 +14,11 @@ namespace {
 
 constexpr size_t kErrorTextSize = 512;  // longer Lua messages are cut to fit
 
+}  // namespace
+
 // Everything set up before boot.prg runs. Runs as a protected call so that
 // memory running out here is reported like memory running out in the script.
-int SetUpState(lua_State* L) {
+int SetUpScriptState(lua_State* L) {
   // Exactly these libraries; no io, os, package or debug.
   const luaL_Reg libraries[] = {
       {"", luaopen_base}, {LUA_TABLIBNAME, luaopen_table},
@@ -59,6 +61,8 @@ int SetUpState(lua_State* L) {
   lua_setfield(L, LUA_GLOBALSINDEX, "pelto");
   return 0;
 }
+
+namespace {
 
 // The text of an error value; values without one are named by their type.
 void ErrorText(lua_State* L, char* out, size_t size) {
@@ -132,7 +136,7 @@ int RunBootScript(lua_State* L) {
 void ScriptHost() {
   lua_State* L = luaL_newstate();
   if (!L) FatalError(FATAL_OUT_OF_MEMORY);
-  int status = lua_cpcall(L, SetUpState, nullptr);
+  int status = lua_cpcall(L, SetUpScriptState, nullptr);
   if (status == LUA_ERRMEM) FatalError(FATAL_OUT_OF_MEMORY);
   if (status != 0) FatalError(FATAL_GENERIC);
   RunBootScript(L);

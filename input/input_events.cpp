@@ -24,8 +24,16 @@ void InputBeginFrame() {
   MouseForgetFrame();
 }
 
+namespace {
+bool (*keyFilter)(int code, int action) = nullptr;
+}  // namespace
+
+void InputSetKeyFilter(bool (*filter)(int code, int action)) { keyFilter = filter; }
+
 void InputKeyEvent(int glfwKey, int scancode, int glfwAction) {
-  KeyCallback(KeyCodeFromGlfw(glfwKey, KeyLayoutName(glfwKey, scancode)), glfwAction);
+  int code = KeyCodeFromGlfw(glfwKey, KeyLayoutName(glfwKey, scancode));
+  if (keyFilter && keyFilter(code, glfwAction)) return;
+  KeyCallback(code, glfwAction);
 }
 
 void InputCharEvent(unsigned int codepoint) { CharCallback(codepoint); }

@@ -13,6 +13,11 @@ void InputWindowOpened();
 // OsUpdate, before polling: the character typed last frame is gone.
 void InputBeginFrame();
 
+// Development mode takes some keys before the game sees them: the filter
+// gets the script key code and the action (0 release, 1 press, 2 repeat)
+// and returns true for a key it took. Null (the default) for none.
+void InputSetKeyFilter(bool (*filter)(int code, int action));
+
 // GLFW 3 key callback arguments (key, scancode, action GLFW_PRESS/RELEASE/REPEAT).
 void InputKeyEvent(int glfwKey, int scancode, int glfwAction);
 // GLFW 3 character callback argument (a Unicode code point).

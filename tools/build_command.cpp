@@ -9,11 +9,12 @@
 
 #include "tools/commands.h"
 #include "tools/game_build.h"
+#include "tools/run_watch.h"
 
 namespace {
 
 const char kBuildUsage[] = "usage: pelto-tool build [GAME_DIR] [-o DATA_DIR]\n";
-const char kRunUsage[] = "usage: pelto-tool run [GAME_DIR] [-o DATA_DIR] [-- ENGINE_ARGS...]\n";
+const char kRunUsage[] = "usage: pelto-tool run [--watch] [GAME_DIR] [-o DATA_DIR] [-- ENGINE_ARGS...]\n";
 
 const char kBuildHelp[] =
     "\nBuilds the game in GAME_DIR (default: .) into DATA_DIR/GAME.DAT (default\n"
@@ -38,6 +39,7 @@ const char kBuildHelp[] =
 struct BuildArguments {
   GameBuildOptions options;
   std::vector<std::string> engineArgs;
+  bool watch = false;
 };
 
 // 0 when complete; otherwise the exit code (help: 0 with *done set).
@@ -57,7 +59,16 @@ int ParseArguments(int argc, char** argv, const char* usage, bool allowEngineArg
             "\nBuilds the game as 'pelto-tool build' does, then runs the engine beside\n"
             "pelto-tool on it: pelto --datapath DATA_DIR ENGINE_ARGS... The exit code\n"
             "is the engine's (1 if the build fails).\n\n"
+            "With --watch the engine runs in development mode and GAME_DIR is\n"
+            "watched: every save rebuilds what changed and restarts the game in\n"
+            "the same window within a second. Errors, and failed builds, show an\n"
+            "error screen with the traceback and the source line (R reloads, Esc\n"
+            "quits, C copies the text) instead of ending the game. F12 saves a\n"
+            "screenshot and F9 starts and stops a GIF recording, both into\n"
+            "GAME_DIR/screenshots; F1 shows frame time, draw calls, sound and\n"
+            "memory figures. See docs/devmode.md.\n\n"
             "options:\n"
+            "  --watch      rebuild and reload on every save (development mode)\n"
             "  -o DATA_DIR  where GAME.DAT goes (default: GAME_DIR/build)\n"
             "  -h, --help   this text\n");
       } else {
@@ -65,6 +76,10 @@ int ParseArguments(int argc, char** argv, const char* usage, bool allowEngineArg
       }
       *done = true;
       return 0;
+    }
+    if (arg == "--watch" && allowEngineArgs) {
+      args->watch = true;
+      continue;
     }
     if (arg == "-o") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') {
@@ -136,6 +151,7 @@ int RunRunCommand(int argc, char** argv) {
   bool done = false;
   int status = ParseArguments(argc, argv, kRunUsage, true, &args, &done);
   if (done || status != 0) return status;
+  if (args.watch) return RunWatchSession(args.options, args.engineArgs, EngineBesideTool());
   GameBuildReport report;
   if (!BuildAndReport(args.options, &report)) return 1;
 

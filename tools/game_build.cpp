@@ -507,7 +507,10 @@ GameBuildStatus GameBuilder::Run() {
 
   std::vector<SourceFile> files;
   std::string problem;
-  if (!ScanFolder(gameDir, "", {dataDir, defaultDataDir}, &files, &problem)) return Fail(problem);
+  // GAME_DIR/screenshots is where the development mode's F12 and F9 put
+  // their pictures: they are no assets either.
+  const fs::path screenshots = (gameDir / "screenshots").lexically_normal();
+  if (!ScanFolder(gameDir, "", {dataDir, defaultDataDir, screenshots}, &files, &problem)) return Fail(problem);
 
   BuildCache cache(dataDir / ".cache");
   cache_ = &cache;

@@ -19,6 +19,10 @@
 namespace {
 
 const char kCreateFailed[] = "Could not create OpenGL display.";
+
+bool windowParked = false;  // development mode: the open window awaits the next run's OpenDisplay
+void (*flipBeforeFilter)() = nullptr;
+void (*flipBeforeSwap)() = nullptr;
 const char kSetupFailed[] = "OpenGL setup failed.";
 
 // glGetError hands out one recorded error per call; all of them are
@@ -132,13 +136,15 @@ void OpenDisplay(const char* title, int32_t width, int32_t height, bool fullscre
   // Re-opening closes the open window first, and closing resets the scale:
   // the new window is planned as after CloseDisplay. A refused size changes
   // nothing at all, not even the open window.
-  bool reopening = WindowIsOpen();
+  bool reopening = WindowIsOpen() && !windowParked;
   WindowPlan plan = PlanWindow(width, height, reopening ? 0 : d.pixelScale, windowWidth, windowHeight);
   if (!PlanAcceptable(plan)) {
     ShowErrorBox(kCreateFailed);
     return;
   }
   if (reopening) CloseDisplay();
+  bool adopting = windowParked;
+  windowParked = false;
 
   d.displayWidth = width;
   d.displayHeight = height;
@@ -147,7 +153,11 @@ void OpenDisplay(const char* title, int32_t width, int32_t height, bool fullscre
   d.pixelScale = plan.pixelScale;
   WindowRequest request = {d.windowWidth, d.windowHeight, d.redBits, d.greenBits, d.blueBits,
                            ChooseFullscreen(&d, fullscreen), title ? title : ""};
-  if (!WindowOpen(request)) {
+  // A parked window (development mode) is taken over when it can be;
+  // else it closes and a new one opens as usual.
+  bool adopted = adopting && WindowAdopt(request);
+  if (adopting && !adopted) WindowClose();  // parking already stopped its audio and filter
+  if (!adopted && !WindowOpen(request)) {
     ShowErrorBox(kCreateFailed);
     return;
   }
@@ -166,6 +176,7 @@ void OpenDisplay(const char* title, int32_t width, int32_t height, bool fullscre
 }
 
 void CloseDisplay() {
+  windowParked = false;
   if (!WindowIsOpen()) return;
   FlushQuads();
   CloseAudioStream();
@@ -183,11 +194,26 @@ void Flip() {
   // Gathered quads belong to this frame, before the filter copies it.
   FlushQuads();
   const DisplayState& d = Display();
+  if (flipBeforeFilter) flipBeforeFilter();
   if (d.crtEnabled) CrtRunPasses(d, PictureViewport(d));
+  if (flipBeforeSwap) flipBeforeSwap();
   WindowSwapBuffers();
   // Waiting for OpenGL to finish paces the script's loop with the swap.
   glFinish();
   if (d.crtEnabled) glViewport(0, 0, d.displayWidth, d.displayHeight);
+}
+
+void ParkDisplayWindow() {
+  if (!WindowIsOpen()) return;
+  FlushQuads();
+  CloseAudioStream();
+  CrtReleaseTextures();
+  windowParked = true;
+}
+
+void SetFlipHooks(void (*beforeFilter)(), void (*beforeSwap)()) {
+  flipBeforeFilter = beforeFilter;
+  flipBeforeSwap = beforeSwap;
 }
 
 void SetCrtFilter(bool on) {

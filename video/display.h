@@ -46,6 +46,16 @@ void OpenDisplay(const char* title, int32_t width, int32_t height, bool fullscre
                  int32_t windowHeight);
 void CloseDisplay();
 void Flip();
+// Development mode, between two runs of the game: the window stays open
+// but its audio stream and filter textures go, and the next OpenDisplay
+// takes this window over instead of opening a new one.
+void ParkDisplayWindow();
+
+// Development mode's frame hooks: the first runs in Flip before the CRT
+// filter (the frame as drawn), the second after it, just before the swap.
+// Null (the default) for none.
+void SetFlipHooks(void (*beforeFilter)(), void (*beforeSwap)());
+
 // OsCRTFilter: with a window open, the viewport, filter textures and
 // point and line widths are rebuilt at once.
 void SetCrtFilter(bool on);

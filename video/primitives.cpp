@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 
 #include "video/quad_batch.h"
+#include "video/render_stats.h"
 #include "video/window.h"
 
 namespace {
@@ -39,6 +40,7 @@ void Plot(int32_t x, int32_t y, const Rgba& colour) {
   if (!WindowIsOpen()) return;
   FlushQuads();  // gathered sprites lie below whatever comes now
   SetColour(colour);
+  FrameRenderStats().drawCalls += 1;
   glBegin(GL_POINTS);
   InsideVertex(x, y);
   glEnd();
@@ -48,6 +50,7 @@ void Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
   if (!WindowIsOpen()) return;
   FlushQuads();  // gathered sprites lie below whatever comes now
   SetColour(colour);
+  FrameRenderStats().drawCalls += 1;
   glBegin(GL_LINES);
   InsideVertex(x1, y1);
   InsideVertex(x2, y2);
@@ -58,6 +61,7 @@ void Box(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
   if (!WindowIsOpen()) return;
   FlushQuads();  // gathered sprites lie below whatever comes now
   SetColour(colour);
+  FrameRenderStats().drawCalls += 1;
   glBegin(GL_LINE_LOOP);
   InsideVertex(x1, y1);
   InsideVertex(x2, y1);
@@ -71,6 +75,8 @@ void FillRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour
   if (!WindowIsOpen()) return;
   FlushQuads();  // gathered sprites lie below whatever comes now
   SetColour(colour);
+  FrameRenderStats().drawCalls += 1;
+  FrameRenderStats().quads += 1;
   glBegin(GL_QUADS);
   glVertex2i(x1, y1);
   glVertex2i(PastEdge(x2), y1);

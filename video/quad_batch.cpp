@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "video/render_stats.h"
 #include "video/window.h"
 
 namespace {
@@ -52,6 +53,8 @@ bool BatchingOn() {
 
 void DrawGathered() {
   if (batchQuads == 0) return;
+  FrameRenderStats().drawCalls += 1;
+  FrameRenderStats().quads += static_cast<uint32_t>(batchQuads);
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_TEXTURE_COORD_ARRAY);
   glEnableClientState(GL_COLOR_ARRAY);
@@ -71,6 +74,8 @@ void DrawGathered() {
 // The unbatched way: one quad with its own state changes.
 void DrawAlone(uint32_t texture, float s0, float t0, float s1, float t1, int xa, int ya, int xb, int yb,
                uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+  FrameRenderStats().drawCalls += 1;
+  FrameRenderStats().quads += 1;
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, texture);
   glBegin(GL_QUADS);
@@ -88,6 +93,11 @@ void DrawAlone(uint32_t texture, float s0, float t0, float s1, float t1, int xa,
 }
 
 }  // namespace
+
+RenderStats& FrameRenderStats() {
+  static RenderStats stats = {0, 0};
+  return stats;
+}
 
 void DrawTexturedQuad(uint32_t texture, float s0, float t0, float s1, float t1, int xa, int ya, int xb, int yb,
                       uint8_t r, uint8_t g, uint8_t b, uint8_t a) {

@@ -148,6 +148,30 @@ bool WindowOpen(const WindowRequest& request) {
   return true;
 }
 
+bool WindowAdopt(const WindowRequest& request) {
+  if (!gameWindow) return false;
+  if ((glfwGetWindowMonitor(gameWindow) != nullptr) != request.fullscreen) return false;
+  glfwSetWindowTitle(gameWindow, request.title);
+  int width = 0, height = 0;
+  glfwGetWindowSize(gameWindow, &width, &height);
+  if (width != request.width || height != request.height) {
+    glfwSetWindowSize(gameWindow, request.width, request.height);
+    // The server (or a window manager) applies the size in its own time.
+    for (int i = 0; i < 50; ++i) {
+      glfwPollEvents();
+      glfwGetWindowSize(gameWindow, &width, &height);
+      if (width == request.width && height == request.height) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  glfwMakeContextCurrent(gameWindow);
+  return true;
+}
+
+void WindowSetClipboard(const char* text) {
+  if (gameWindow) glfwSetClipboardString(gameWindow, text);
+}
+
 void WindowClose() {
   if (!gameWindow) return;
   glfwDestroyWindow(gameWindow);

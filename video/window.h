@@ -19,6 +19,13 @@ bool WindowEnsureContext();
 // Opens the game window, installs the close, key and character callbacks,
 // shows the cursor and makes its context current; false when refused.
 bool WindowOpen(const WindowRequest& request);
+// Development mode: takes the open game window over for a new run of the
+// game instead of opening another, so its X window, position and context
+// stay: sets the title and, if it differs, the size. False when there is no
+// window or the fullscreen mode differs (the caller then reopens).
+bool WindowAdopt(const WindowRequest& request);
+// Puts text on the system clipboard (development mode's error screen).
+void WindowSetClipboard(const char* text);
 // Destroys the game window; the hidden context becomes current again.
 void WindowClose();
 bool WindowIsOpen();
