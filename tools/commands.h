@@ -4,3 +4,5 @@
 
 int RunCompileCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
+int RunListCommand(int argc, char** argv);
+int RunExtractCommand(int argc, char** argv);

@@ -15,6 +15,8 @@ struct Command {
 const Command kCommands[] = {
     {"compile", RunCompileCommand, "compile SRC.lua -o OUT.prg   compile a Lua script to the engine's chunk form"},
     {"pack", RunPackCommand, "pack -o OUT.DAT [--priority N] [-C DIR] PATH...   pack files into an archive"},
+    {"list", RunListCommand, "list ARCHIVE [--names DIR]   list an archive's entries and check them"},
+    {"extract", RunExtractCommand, "extract ARCHIVE NAME... [-C DIR]   write entries of an archive to files"},
 };
 
 void PrintUsage(FILE* out) {
