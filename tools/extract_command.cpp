@@ -143,8 +143,9 @@ int RunExtractCommand(int argc, char** argv) {
     }
     const std::string target = (fs::path(outputFolder) / name).string();
     std::string problem;
-    bool written = WriteFileAtomically(target, buffer.data, size_t(buffer.size), &problem);
+    std::vector<uint8_t> bytes(buffer.data, buffer.data + buffer.size);
     std::free(buffer.data);
+    bool written = WriteFileReplacing(target, bytes, &problem);
     if (!written) {
       std::fprintf(stderr, "error: %s\n", problem.c_str());
       ++failures;

@@ -1,21 +1,23 @@
-// File helpers shared by pelto-tool's commands: output folders are created
-// on demand, and outputs replace their targets in one rename.
+// File helpers of the build commands: whole-file reads and writes that
+// replace their target in one rename, creating the folders on the way.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 // Creates the folders above `path` that do not exist yet (like mkdir -p of
-// its parent). On failure *problem reads "cannot create folder F: reason".
+// its parent), for commands that write their output themselves. On failure
+// `problem` reads "cannot create folder F: reason".
 bool CreateParentFolders(const std::string& path, std::string* problem);
 
-// Writes the bytes to a temporary file beside `path`, then renames it over
-// `path`, creating the folders above it first. A failed write leaves an older
-// file untouched and no temporary file behind. On failure *problem reads
-// "cannot write PATH: reason".
-bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size, std::string* problem);
-
-// Reads a whole file; on failure *problem reads "cannot read PATH: reason".
+// Reads a whole file. On failure `problem` reads "cannot read PATH: reason".
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* problem);
+
+// Writes through a temporary file beside the target and a rename, so that
+// readers see the old file or the new one, never a part. The target's
+// folders are created first. On failure `problem` reads "cannot write PATH: reason".
+bool WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes, std::string* problem);
+
+// A 64-bit FNV-1a hash, for cache keys (not for anything an attacker picks).
+uint64_t ContentHash(const void* data, size_t size, uint64_t hash = 0xcbf29ce484222325ull);

@@ -8,6 +8,7 @@
 #include "host/host.h"
 #include "video/decoded_image.h"
 #include "video/pcx.h"
+#include "video/png.h"
 #include "video/quad_batch.h"
 #include "video/tga.h"
 #include "video/window.h"
@@ -83,7 +84,10 @@ int32_t LoadTileset(const char* name, int32_t tileWidth, int32_t tileHeight, boo
   if (slot >= 0) {
     DecodedImage image{};
     size_t size = asset.size > 0 ? static_cast<size_t>(asset.size) : 0;
-    if (!DecodePcx(&image, asset.data, size) && !DecodeTga(&image, asset.data, size)) {
+    // PNG comes last, so every image PCX or TGA accepted decodes as before
+    // and only entries they refuse get a second chance.
+    if (!DecodePcx(&image, asset.data, size) && !DecodeTga(&image, asset.data, size) &&
+        !DecodePng(&image, asset.data, size)) {
       AssetFree(&asset);
       FatalError(FATAL_DATA);
     }

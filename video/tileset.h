@@ -24,9 +24,9 @@ void ClearTilesets();
 
 // ---- the operations behind the engine API ----
 
-// Loads archive entry `name` (PCX first, then TGA) into the lowest free slot
+// Loads archive entry `name` (PCX first, then TGA, then PNG) into the lowest free slot
 // and returns the slot, or -1 when all are in use. A missing entry or an
-// image neither decoder accepts ends the program (FatalError 3); an OpenGL
+// image no decoder accepts ends the program (FatalError 3); an OpenGL
 // error while creating the texture too (FatalError 4). Works with or
 // without an open display: one OpenGL context lives for the whole run.
 int32_t LoadTileset(const char* name, int32_t tileWidth, int32_t tileHeight, bool smooth);
