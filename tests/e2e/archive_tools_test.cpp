@@ -207,7 +207,9 @@ TEST(ArchiveTools, RandomDamageIsReportedCleanly) {
       RunResult r = Tool(args);
       EXPECT_EQ(r.signal, 0) << round;
       EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 1) << round << " " << r.err;
-      if (r.exitCode == 1) EXPECT_TRUE(Contains(r.err, "error: ")) << r.err;
+      if (r.exitCode == 1) {
+        EXPECT_TRUE(Contains(r.err, "error: ")) << r.err;
+      }
     }
   }
 }
