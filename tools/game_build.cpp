@@ -10,6 +10,7 @@
 #include "tools/game_build.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -19,6 +20,8 @@
 #include "archive/name_hash.h"
 #include "archive/pack.h"
 #include "host/chunk_translate.h"
+#include "tools/convert/tiled_convert.h"
+#include "tools/convert/tracker_convert.h"
 #include "tools/lua_bundle.h"
 #include "tools/stdlib.h"
 #include "tools/tool_files.h"
@@ -231,11 +234,44 @@ bool LoadConversion(const std::vector<uint8_t>& bytes, Conversion* conversion) {
 }
 
 // The converters for music and maps. Each gets the source's bytes and its
-// name in the game folder; output names are relative to the game folder.
+// name in the game folder; output names are relative to the game folder, in
+// the source's own folder.
 bool ConvertSource(const SourceFile& source, const std::vector<uint8_t>& bytes, Conversion* conversion) {
-  (void)bytes;
-  conversion->error = "no converter for this kind of file in this pelto-tool";
-  return false;
+  const std::string folder = FolderOf(source.name), stem = StemOf(source.name);
+  if (HasExtension(source.name, ".xm") || HasExtension(source.name, ".mod")) {
+    TrackerConversion music;
+    bool ok = HasExtension(source.name, ".xm") ? ConvertXmToTrk(bytes.data(), bytes.size(), &music)
+                                               : ConvertModToTrk(bytes.data(), bytes.size(), &music);
+    conversion->warnings = music.warnings;
+    if (!ok) {
+      conversion->error = music.error;
+      return false;
+    }
+    conversion->files.push_back({folder + stem + ".trk", std::move(music.trk)});
+    return true;
+  }
+  // A map reads the tilesets and images it names: each is recorded with its
+  // hash, so that the cached conversion is redone when one of them changes.
+  const std::string mapPath = fs::absolute(source.path).lexically_normal().string();
+  ReadFileFn readFile = [&](const std::string& path, std::vector<uint8_t>* out) {
+    if (path == mapPath) {
+      *out = bytes;
+      return true;
+    }
+    std::string problem;
+    if (!ReadWholeFile(path, out, &problem)) return false;
+    conversion->inputs.emplace_back(path, ContentHash(out->data(), out->size()));
+    return true;
+  };
+  MapConversion map;
+  bool ok = ConvertTiledMap(mapPath, stem, folder, readFile, &map);
+  conversion->warnings = map.warnings;
+  if (!ok) {
+    conversion->error = map.error;
+    return false;
+  }
+  for (ConvertedFile& file : map.files) conversion->files.push_back({folder + file.name, std::move(file.bytes)});
+  return true;
 }
 
 bool IsConvertedKind(const std::string& name) {
@@ -357,7 +393,6 @@ bool GameBuilder::Convert(const SourceFile& file, const std::vector<uint8_t>& by
   std::vector<uint8_t> cached;
   bool reused = cache_->Get("convert", key, &cached) && LoadConversion(cached, &conversion);
   // A map's result also depends on the tilesets and images it names.
-  const fs::path root = options_.gameDir;
   for (size_t i = 0; reused && i < conversion.inputs.size(); ++i) {
     std::vector<uint8_t> input;
     std::string problem;
@@ -409,13 +444,22 @@ bool GameBuilder::ResolveRequires() {
       for (const RequireSite& site : modules_[name].requires) {
         if (modules_.count(site.name) || kOpenLibraries.count(site.name)) continue;
         std::string source;
-        std::vector<StdlibFile> files;
-        if (FindStdlibModule(site.name, &source, &files)) {
+        if (FindStdlibModule(site.name, &source, nullptr)) {
           std::string fileName = site.name;
           std::replace(fileName.begin(), fileName.end(), '.', '/');
           fileName += ".lua";
           if (!AddModule(fileName, source, fileName + " (standard module)")) return false;
-          for (StdlibFile& file : files) {
+          // Making the font images costs more than a whole unchanged
+          // rebuild, so they are cached like conversions.
+          Conversion made;
+          std::vector<uint8_t> cached, sourceBytes(source.begin(), source.end());
+          const uint64_t key = KeyOf("stdlib", site.name, sourceBytes);
+          if (!cache_->Get("stdlib", key, &cached) || !LoadConversion(cached, &made)) {
+            made = Conversion();
+            FindStdlibModule(site.name, &source, &made.files);
+            cache_->Put("stdlib", key, SaveConversion(made));
+          }
+          for (StdlibFile& file : made.files) {
             if (!AddEntry(file.name, site.name, std::move(file.bytes))) return false;
           }
           added = true;

@@ -3,6 +3,7 @@
 #include "tools/stdlib.h"
 
 #include "video/font8x8.h"
+#include "video/png.h"
 
 extern const char kPeltoTextLua[];  // tools/stdlib/pelto/text.lua, generated at configure time
 
@@ -21,22 +22,24 @@ std::string GlyphRowsLua() {
 
 }  // namespace
 
-std::vector<uint8_t> MakeFontTga(int scale) {
-  const int width = 16 * 8 * scale, height = 6 * 8 * scale;
-  // Type 2, 32 bits with 8 alpha bits, rows stored bottom-up.
-  std::vector<uint8_t> tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                              uint8_t(width), uint8_t(width >> 8), uint8_t(height), uint8_t(height >> 8), 32, 8};
-  tga.reserve(tga.size() + size_t(width) * size_t(height) * 4);
-  for (int y = height - 1; y >= 0; --y) {
-    const int glyphRow = y / (8 * scale), pixelRow = (y / scale) % 8;
-    for (int x = 0; x < width; ++x) {
-      const int glyph = glyphRow * 16 + x / (8 * scale), pixelColumn = (x / scale) % 8;
-      const bool on = (kFont8x8[glyph][pixelRow] & (0x80 >> pixelColumn)) != 0;
-      const uint8_t value = on ? 255 : 0;
-      tga.insert(tga.end(), {value, value, value, value});  // blue, green, red, alpha
+std::vector<uint8_t> MakeFontPng(int scale) {
+  RgbaImage image;
+  image.width = uint32_t(16 * 8 * scale);
+  image.height = uint32_t(6 * 8 * scale);
+  image.pixels.assign(size_t(image.width) * image.height * 4, 0);
+  for (uint32_t y = 0; y < image.height; ++y) {
+    const uint32_t glyphRow = y / (8 * scale), pixelRow = (y / scale) % 8;
+    for (uint32_t x = 0; x < image.width; ++x) {
+      const uint32_t glyph = glyphRow * 16 + x / (8 * scale), pixelColumn = (x / scale) % 8;
+      if (kFont8x8[glyph][pixelRow] & (0x80 >> pixelColumn)) {
+        uint8_t* pixel = &image.pixels[(size_t(y) * image.width + x) * 4];
+        pixel[0] = pixel[1] = pixel[2] = pixel[3] = 255;
+      }
     }
   }
-  return tga;
+  std::vector<uint8_t> png;
+  EncodePngRgba(image, &png);  // cannot fail on a well-formed image but for memory
+  return png;
 }
 
 bool FindStdlibModule(const std::string& name, std::string* source, std::vector<StdlibFile>* files) {
@@ -45,9 +48,10 @@ bool FindStdlibModule(const std::string& name, std::string* source, std::vector<
   const std::string mark = "--[[GLYPH_ROWS]]";
   size_t at = source->find(mark);
   if (at != std::string::npos) source->replace(at, mark.size(), GlyphRowsLua());
+  if (!files) return true;
   files->clear();
   for (int scale = 1; scale <= kFontImageScales; ++scale) {
-    files->push_back({"pelto/font8x8-" + std::to_string(scale) + ".tga", MakeFontTga(scale)});
+    files->push_back({"pelto/font8x8-" + std::to_string(scale) + ".png", MakeFontPng(scale)});
   }
   return true;
 }

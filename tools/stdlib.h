@@ -12,9 +12,12 @@ struct StdlibFile {
 };
 
 // True if `name` ("pelto.text") is a standard module; then `source` holds
-// its Lua source and `files` what it loads from the archive.
+// its Lua source and, unless `files` is null, `files` what it loads from
+// the archive. The files are made from data the source also holds (the
+// glyph rows), so the source alone identifies them for a cache.
 bool FindStdlibModule(const std::string& name, std::string* source, std::vector<StdlibFile>* files);
 
-// The built-in font as a 32-bit TGA of 16 x 6 glyph cells, white on
-// transparent, each font pixel drawn as scale x scale pixels.
-std::vector<uint8_t> MakeFontTga(int scale);
+// The built-in font as a PNG of 16 x 6 glyph cells, white on transparent,
+// each font pixel drawn as scale x scale pixels. (PNG rather than TGA: the
+// engine rounds PNG's premultiplied white to 255, TGA's to 254.)
+std::vector<uint8_t> MakeFontPng(int scale);

@@ -32,7 +32,7 @@ local function tilesetFor(scale)
   local slot = tilesets[scale]
   if not slot then
     local size = 8 * scale
-    slot = LoadTileset("pelto/font8x8-" .. scale .. ".tga", size, size)
+    slot = LoadTileset("pelto/font8x8-" .. scale .. ".png", size, size)
     tilesets[scale] = slot
   end
   return slot
