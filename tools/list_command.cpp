@@ -19,6 +19,9 @@
 #include "archive/archive_set.h"
 #include "archive/name_hash.h"
 #include "tools/commands.h"
+#include "tools/convert/tiled_convert.h"
+#include "tools/stdlib.h"
+#include "tools/tool_files.h"
 
 namespace fs = std::filesystem;
 
@@ -34,9 +37,10 @@ void PrintHelp() {
       "(BAD: the entry is damaged and the engine would refuse to load it).\n"
       "Archives keep no names, only their hashes. With --names DIR, every file\n"
       "under DIR is hashed by its path relative to DIR (with '/'), and a\n"
-      "matching entry shows that path as its name. The names a build gives\n"
-      "compiled or converted files are tried too: X.lua also as X.prg,\n"
-      "X.xm and X.mod also as X.trk.\n\n"
+      "matching entry shows that path as its name. The names pelto-tool build\n"
+      "gives what it makes are tried too: X.lua also as X.prg, X.xm and X.mod\n"
+      "as X.trk, the map files and tileset of each Tiled map, and the files of\n"
+      "the standard modules (the font of pelto.text).\n\n"
       "  pelto-tool list build/GAME.DAT --names .\n\n"
       "options:\n"
       "  --names DIR  name the entries from the files under DIR\n"
@@ -66,6 +70,26 @@ void AddName(const std::string& name, std::map<uint32_t, std::string>* names) {
   names->emplace(NameHash(name.data(), name.size()), name);
 }
 
+// The entries a build makes of a Tiled map (its map files and tileset),
+// found by converting it as the build does. A map that does not convert
+// names nothing.
+void AddConvertedMapNames(const fs::path& base, const std::string& path, std::map<uint32_t, std::string>* names) {
+  size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string file = path.substr(folder.size());
+  const std::string stem = file.substr(0, file.rfind('.'));
+  ReadFileFn readFile = [](const std::string& from, std::vector<uint8_t>* bytes) {
+    std::string problem;
+    return ReadWholeFile(from, bytes, &problem);
+  };
+  MapConversion map;
+  const std::string mapPath = fs::absolute(base / path).lexically_normal().string();
+  if (!ConvertTiledMap(mapPath, stem, folder, readFile, &map)) return;
+  for (const ConvertedFile& converted : map.files) {
+    if (!EndsWith(converted.name, ".lua")) AddName(folder + converted.name, names);
+  }
+}
+
 // Every file under folder, by its path relative to folder, plus the names
 // pelto-tool build stores compiled scripts and converted music under.
 bool CollectNames(const std::string& folder, std::map<uint32_t, std::string>* names, std::string* problem) {
@@ -91,6 +115,12 @@ bool CollectNames(const std::string& folder, std::map<uint32_t, std::string>* na
     std::string stem = path.substr(0, path.rfind('.'));
     if (EndsWith(path, ".lua")) AddName(stem + ".prg", names);
     if (EndsWith(path, ".xm") || EndsWith(path, ".mod")) AddName(stem + ".trk", names);
+    if (EndsWith(path, ".tmx") || EndsWith(path, ".tmj")) AddConvertedMapNames(base, path, names);
+  }
+  std::string source;
+  std::vector<StdlibFile> files;
+  if (FindStdlibModule("pelto.text", &source, &files)) {
+    for (const StdlibFile& file : files) AddName(file.name, names);
   }
   return true;
 }

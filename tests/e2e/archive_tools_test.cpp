@@ -100,10 +100,36 @@ TEST(ListTool, ShowsEveryEntryWithSizesCheckAndNamesFromAFolder) {
   }
   EXPECT_TRUE(Contains(r.out, "4 entries")) << r.out;
 
-  // Without --names only hashes: four fields and no name.
+  // Without --names only hashes: three fields and no name.
   r = Tool({"list", dir / "data/GAME.DAT"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   for (const auto& [hash, fields] : EntryLines(r.out)) EXPECT_EQ(fields.size(), 3u) << hash;
+}
+
+// A game folder built by pelto-tool build: every entry of its archive gets a
+// name from the folder, also the compiled script, the converted music and
+// map and the font of the text module.
+TEST(ListTool, NamesEverythingABuildMakesFromTheGameFolder) {
+  ScratchDir dir;
+  const std::string assets = std::string(PELTO_SOURCE_DIR) + "/docs/tutorial/";
+  dir.Write("game/boot.lua", "local text = require('pelto.text')\nlocal map = require('maps.level1')\n");
+  dir.Write("game/lib/util.lua", "return {}\n");
+  for (const char* asset : {"tiles.png", "song.xm", "maps/level1.tmx"}) {
+    dir.Write(std::string("game/") + asset, ReadFileBytes(assets + asset));
+  }
+  RunResult r = Tool({"build", dir / "game"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  r = Tool({"list", dir / "game/build/GAME.DAT", "--names", dir / "game"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto lines = EntryLines(r.out);
+  EXPECT_GE(lines.size(), 6u) << r.out;
+  for (const auto& [hash, fields] : lines) {
+    ASSERT_EQ(fields.size(), 4u) << "entry " << hash << " has no name:\n" << r.out;
+    EXPECT_EQ(hash, HashText(fields[3]));
+  }
+  for (const char* name : {"boot.prg", "song.trk", "tiles.png"}) {
+    EXPECT_NE(lines.find(HashText(name)), lines.end()) << name << "\n" << r.out;
+  }
 }
 
 TEST(ExtractTool, WritesNamedEntriesIntoNewFoldersByteForByte) {
