@@ -262,12 +262,28 @@ TEST(ArchiveTools, BadArgumentsPrintUsageAndHelpExitsZero) {
   EXPECT_TRUE(Contains(r.err, "error: --names")) << r.err;
 }
 
-TEST(PackTool, MakesTheFoldersOfItsOutput) {
+// A new user's output paths name folders that do not exist yet: pack,
+// convert and build make them (compile's own test does the same).
+TEST(PackTool, ItAndConvertAndBuildMakeTheFoldersOfTheirOutput) {
   ScratchDir dir;
   dir.Write("src/a.txt", "a");
   RunResult r = Tool({"pack", "-o", dir / "new/deeper/GAME.DAT", "-C", dir / "src", "a.txt"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(dir.Read("new/deeper/GAME.DAT").substr(0, 4), "[VX]");
+
+  const std::string assets = std::string(PELTO_SOURCE_DIR) + "/docs/tutorial/";
+  r = Tool({"convert", assets + "song.xm", "-o", dir / "music/out/song.trk"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(dir.Read("music/out/song.trk").substr(0, 5), "[TRK]");
+  dir.Write("tiled/tiles.png", ReadFileBytes(assets + "tiles.png"));
+  dir.Write("tiled/maps/level1.tmx", ReadFileBytes(assets + "maps/level1.tmx"));
+  r = Tool({"convert", dir / "tiled/maps/level1.tmx", "-o", dir / "maps/out"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir / "maps/out/level1.lua"));
+  dir.Write("game/boot.lua", "print('x')\n");
+  r = Tool({"build", dir / "game", "-o", dir / "data/new/folder"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir / "data/new/folder/GAME.DAT"));
   dir.Write("file", "in the way");
   r = Tool({"pack", "-o", dir / "file/GAME.DAT", "-C", dir / "src", "a.txt"});
   EXPECT_EQ(r.exitCode, 1);
