@@ -101,12 +101,24 @@ inline uint32_t GetU32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+// Why a file was refused, for the tool that lists archives (the engine
+// itself only says "Data file corrupted.").
+void SetReason(const char** reason, const char* text) {
+  if (reason) *reason = text;
+}
+
 // Reads the directory offset D and checks that N records fit between it and
 // the last four bytes. Returns false for a damaged directory.
-bool ReadDirectoryOffset(ArchiveFile* file, uint32_t* directoryOffset) {
-  if (file->size < kArchiveHeaderSize + 8) return false;  // header, N and D at least
+bool ReadDirectoryOffset(ArchiveFile* file, uint32_t* directoryOffset, const char** reason) {
+  if (file->size < kArchiveHeaderSize + 8) {  // header, N and D at least
+    SetReason(reason, "too short for an archive header and directory");
+    return false;
+  }
   uint32_t d = file->ReadU32(file->size - 4);
-  if (file->failed || d < kArchiveHeaderSize || uint64_t(d) + 4 > file->size - 4) return false;
+  if (file->failed || d < kArchiveHeaderSize || uint64_t(d) + 4 > file->size - 4) {
+    SetReason(reason, "the directory offset in the last four bytes points outside the file");
+    return false;
+  }
   *directoryOffset = d;
   return true;
 }
@@ -116,29 +128,41 @@ bool DirectoryFits(const ArchiveFile& file, uint32_t directoryOffset, uint32_t e
 }
 
 // First pass: magic, version, priority and entry count of one archive.
-MountStatus ReadArchiveHeader(ArchiveRecord* archive) {
+MountStatus ReadArchiveHeader(ArchiveRecord* archive, const char** reason) {
   ArchiveFile file;
   if (!file.Open(archive->path)) return MountStatus::CannotAccess;
   uint8_t header[kArchiveHeaderSize];
   file.Read(0, header, sizeof header);
-  if (file.failed || std::memcmp(header, "[VX]", 4) != 0 || header[4] != 1) return MountStatus::Corrupted;
+  if (file.failed || std::memcmp(header, "[VX]", 4) != 0) {
+    SetReason(reason, "it does not begin with \"[VX]\"");
+    return MountStatus::Corrupted;
+  }
+  if (header[4] != 1) {
+    SetReason(reason, "its format version is not 1");
+    return MountStatus::Corrupted;
+  }
   archive->priority = header[5];
   uint32_t directoryOffset = 0;
-  if (!ReadDirectoryOffset(&file, &directoryOffset)) return MountStatus::Corrupted;
+  if (!ReadDirectoryOffset(&file, &directoryOffset, reason)) return MountStatus::Corrupted;
   archive->entryCount = file.ReadU32(directoryOffset);
-  if (file.failed || !DirectoryFits(file, directoryOffset, archive->entryCount)) return MountStatus::Corrupted;
+  if (file.failed || !DirectoryFits(file, directoryOffset, archive->entryCount)) {
+    SetReason(reason, "its entry count does not fit the directory");
+    return MountStatus::Corrupted;
+  }
   return MountStatus::Ok;
 }
 
 // Second pass: appends the archive's directory records, in file order.
 MountStatus ReadArchiveDirectory(const ArchiveRecord& archive, int archiveIndex,
-                                 std::vector<DirectoryRecord>* directory) {
+                                 std::vector<DirectoryRecord>* directory, const char** reason) {
   ArchiveFile file;
   if (!file.Open(archive.path)) return MountStatus::CannotAccess;
   uint32_t directoryOffset = 0;
   // The file may have changed since the first pass; the count read then is
   // what the directory was sized for, so it must still fit.
-  if (!ReadDirectoryOffset(&file, &directoryOffset) || !DirectoryFits(file, directoryOffset, archive.entryCount)) {
+  if (!ReadDirectoryOffset(&file, &directoryOffset, reason)) return MountStatus::Corrupted;
+  if (!DirectoryFits(file, directoryOffset, archive.entryCount)) {
+    SetReason(reason, "its entry count does not fit the directory");
     return MountStatus::Corrupted;
   }
   uint8_t records[kRecordsPerRead * kRecordSize];
@@ -147,12 +171,16 @@ MountStatus ReadArchiveDirectory(const ArchiveRecord& archive, int archiveIndex,
   while (left > 0) {
     size_t batch = std::min<size_t>(left, kRecordsPerRead);
     file.Read(at, records, batch * kRecordSize);
-    if (file.failed) return MountStatus::Corrupted;
+    if (file.failed) {
+      SetReason(reason, "its directory cannot be read");
+      return MountStatus::Corrupted;
+    }
     for (size_t i = 0; i < batch; ++i) {
       uint32_t hash = GetU32(records + i * kRecordSize);
       uint32_t offset = GetU32(records + i * kRecordSize + 4);
       // The block header must lie past the archive header and inside the file.
       if (offset < kArchiveHeaderSize || uint64_t(offset) + kBlockHeaderSize > file.size) {
+        SetReason(reason, "an entry's offset points outside the file");
         return MountStatus::Corrupted;
       }
       directory->push_back(DirectoryRecord{hash, offset, archiveIndex});
@@ -210,7 +238,7 @@ MountStatus MountInto(const char* dataPath, ArchiveSet* set) {
 
   uint64_t totalEntries = 0;
   for (int i = 0; i < set->archiveCount; ++i) {
-    status = ReadArchiveHeader(&set->archives[i]);
+    status = ReadArchiveHeader(&set->archives[i], nullptr);
     if (status != MountStatus::Ok) return status;
     totalEntries += set->archives[i].entryCount;
   }
@@ -224,7 +252,7 @@ MountStatus MountInto(const char* dataPath, ArchiveSet* set) {
 
   set->directory.reserve(size_t(totalEntries));
   for (int i = 0; i < set->archiveCount; ++i) {
-    status = ReadArchiveDirectory(set->archives[i], i, &set->directory);
+    status = ReadArchiveDirectory(set->archives[i], i, &set->directory, nullptr);
     if (status != MountStatus::Ok) return status;
   }
 
@@ -259,24 +287,36 @@ void UnmountArchiveSet(ArchiveSet* set) {
   std::vector<DirectoryRecord>().swap(set->directory);
 }
 
-LoadStatus LoadArchiveEntry(const ArchiveSet& set, const char* name, AssetBuffer* buffer) {
+MountStatus ReadArchiveContents(const char* path, ArchiveContents* contents, const char** reason) {
+  contents->priority = 0;
+  contents->entries.clear();
+  SetReason(reason, "");
+  ArchiveRecord archive{path, 0, 0};
+  std::vector<DirectoryRecord> records;
+  MountStatus status;
+  try {
+    status = ReadArchiveHeader(&archive, reason);
+    if (status == MountStatus::Ok) status = ReadArchiveDirectory(archive, 0, &records, reason);
+  } catch (const std::bad_alloc&) {
+    status = MountStatus::OutOfMemory;
+  }
+  if (status != MountStatus::Ok) return status;
+  contents->priority = archive.priority;
+  for (const DirectoryRecord& record : records) contents->entries.push_back({record.nameHash, record.entryOffset});
+  return MountStatus::Ok;
+}
+
+LoadStatus LoadArchiveBlock(const char* path, uint32_t entryOffset, AssetBuffer* buffer, EntryBlockHeader* header) {
   buffer->data = nullptr;
   buffer->size = 0;
-  if (!name) return LoadStatus::Missing;
-
-  const uint32_t hash = NameHash(name, std::strlen(name));
-  auto found = std::lower_bound(set.directory.begin(), set.directory.end(), hash,
-                                [](const DirectoryRecord& record, uint32_t h) { return record.nameHash < h; });
-  if (found == set.directory.end() || found->nameHash != hash) return LoadStatus::Missing;
-  if (found->archiveIndex < 0 || found->archiveIndex >= set.archiveCount) return LoadStatus::Missing;
-
+  if (header) *header = EntryBlockHeader{0, 0};
   // Plain descriptor reads: the only allocations of a load are the block and
   // the output (stdio would add a buffer of its own).
   ArchiveFile file;
-  if (!file.Open(set.archives[found->archiveIndex].path)) return LoadStatus::Missing;
-  const uint64_t entryOffset = found->entryOffset;
+  if (!file.Open(path)) return LoadStatus::Missing;
   const uint32_t unpackedSize = file.ReadU32(entryOffset);
-  const uint32_t blockSize = file.ReadU32(entryOffset + 4);
+  const uint32_t blockSize = file.ReadU32(uint64_t(entryOffset) + 4);
+  if (header && !file.failed) *header = EntryBlockHeader{unpackedSize, blockSize};
   if (file.failed || blockSize < kBlockHeaderSize + 4 || (blockSize - kBlockHeaderSize) % 4 != 0 ||
       uint64_t(blockSize) > file.size - entryOffset || unpackedSize == 0 || unpackedSize > 0x7fffffffu ||
       unpackedSize > MaxUnpackedSize(blockSize)) {
@@ -301,4 +341,17 @@ LoadStatus LoadArchiveEntry(const ArchiveSet& set, const char* name, AssetBuffer
   buffer->data = output;
   buffer->size = int32_t(unpackedSize);
   return LoadStatus::Ok;
+}
+
+LoadStatus LoadArchiveEntry(const ArchiveSet& set, const char* name, AssetBuffer* buffer) {
+  buffer->data = nullptr;
+  buffer->size = 0;
+  if (!name) return LoadStatus::Missing;
+
+  const uint32_t hash = NameHash(name, std::strlen(name));
+  auto found = std::lower_bound(set.directory.begin(), set.directory.end(), hash,
+                                [](const DirectoryRecord& record, uint32_t h) { return record.nameHash < h; });
+  if (found == set.directory.end() || found->nameHash != hash) return LoadStatus::Missing;
+  if (found->archiveIndex < 0 || found->archiveIndex >= set.archiveCount) return LoadStatus::Missing;
+  return LoadArchiveBlock(set.archives[found->archiveIndex].path.c_str(), found->entryOffset, buffer, nullptr);
 }

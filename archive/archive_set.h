@@ -47,3 +47,25 @@ void UnmountArchiveSet(ArchiveSet* set);
 // and nothing else. Missing: unknown name or archive gone; Corrupt: a damaged
 // block. On failure buffer holds {0, null}.
 LoadStatus LoadArchiveEntry(const ArchiveSet& set, const char* name, AssetBuffer* buffer);
+
+// One archive file read on its own (pelto-tool list and extract), with the
+// checks of mounting. On Corrupted, *reason (if given) says what is wrong.
+struct ArchiveEntryRecord {
+  uint32_t nameHash;
+  uint32_t entryOffset;
+};
+struct ArchiveContents {
+  int priority = 0;
+  std::vector<ArchiveEntryRecord> entries;  // in the order of the file's directory
+};
+MountStatus ReadArchiveContents(const char* path, ArchiveContents* contents, const char** reason);
+
+// The two size words at the start of an entry block.
+struct EntryBlockHeader {
+  uint32_t unpackedSize;
+  uint32_t blockSize;  // header included
+};
+// Reads and unpacks the block at entryOffset of the archive at path, as
+// LoadArchiveEntry does once it has found the entry. header (if given) gets
+// the block's size words whenever they could be read, even for a Corrupt block.
+LoadStatus LoadArchiveBlock(const char* path, uint32_t entryOffset, AssetBuffer* buffer, EntryBlockHeader* header);

@@ -4,6 +4,8 @@
 
 int RunCompileCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
+int RunListCommand(int argc, char** argv);
+int RunExtractCommand(int argc, char** argv);
 int RunBuildCommand(int argc, char** argv);
 int RunRunCommand(int argc, char** argv);
 int RunNewCommand(int argc, char** argv);

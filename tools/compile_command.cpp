@@ -18,6 +18,7 @@
 
 #include "host/chunk_translate.h"
 #include "tools/commands.h"
+#include "tools/tool_files.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ void PrintHelp() {
 
 // Wrong use of the command: what is wrong, then the usage line (exit 2).
 int BadArguments(const char* problem) {
-  std::fprintf(stderr, "pelto-tool compile: %s\n%s", problem, kUsage);
+  std::fprintf(stderr, "error: %s\n%s", problem, kUsage);
   return 2;
 }
 
@@ -155,7 +156,7 @@ int RunCompileCommand(int argc, char** argv) {
   std::string source;
   int errorNumber = 0;
   if (!ReadWholeFile(sourcePath, &source, &errorNumber)) {
-    std::fprintf(stderr, "pelto-tool compile: cannot read %s: %s\n", sourcePath.c_str(), std::strerror(errorNumber));
+    std::fprintf(stderr, "error: cannot read %s: %s\n", sourcePath.c_str(), std::strerror(errorNumber));
     return 1;
   }
   // An executable script's "#!" line is not Lua; blank it but keep its line
@@ -169,7 +170,7 @@ int RunCompileCommand(int argc, char** argv) {
   std::string message;
   // "@path" makes runtime errors read "path:line: message".
   if (!CompileToStandard(source, "@" + sourcePath, &dump, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fprintf(stderr, "error: %s\n", message.c_str());
     return 1;
   }
   // The library's dump always translates; a failure here means the library
@@ -177,12 +178,18 @@ int RunCompileCommand(int argc, char** argv) {
   std::vector<uint8_t> chunk;
   ChunkError error = TranslateStandardChunk(dump.data(), dump.size(), &chunk);
   if (error != ChunkError::None) {
-    std::fprintf(stderr, "pelto-tool compile: %s: cannot translate the compiled chunk (%s)\n", sourcePath.c_str(),
+    std::fprintf(stderr, "error: %s: cannot translate the compiled chunk (%s)\n", sourcePath.c_str(),
                  ChunkErrorReason(error));
     return 1;
   }
+  // The chunk's folder is made on demand, as a new user expects of -o.
+  std::string folderProblem;
+  if (!CreateParentFolders(outputPath, &folderProblem)) {
+    std::fprintf(stderr, "error: cannot write %s: %s\n", outputPath.c_str(), folderProblem.c_str());
+    return 1;
+  }
   if (!WriteFileAtomically(outputPath, chunk, &errorNumber)) {
-    std::fprintf(stderr, "pelto-tool compile: cannot write %s: %s\n", outputPath.c_str(), std::strerror(errorNumber));
+    std::fprintf(stderr, "error: cannot write %s: %s\n", outputPath.c_str(), std::strerror(errorNumber));
     return 1;
   }
   return 0;

@@ -22,6 +22,7 @@
 #include "archive/pack.h"
 #include "archive/unpack.h"
 #include "tools/commands.h"
+#include "tools/tool_files.h"
 
 namespace fs = std::filesystem;
 
@@ -50,13 +51,13 @@ void PrintHelp() {
 
 // Wrong use of the command: what is wrong, then the usage line (exit 2).
 int BadArguments(const std::string& problem) {
-  std::fprintf(stderr, "pelto-tool pack: %s\n%s", problem.c_str(), kUsage);
+  std::fprintf(stderr, "error: %s\n%s", problem.c_str(), kUsage);
   return 2;
 }
 
 // A failure that writes no archive (exit 1).
 int Failed(const std::string& problem) {
-  std::fprintf(stderr, "pelto-tool pack: %s\n", problem.c_str());
+  std::fprintf(stderr, "error: %s\n", problem.c_str());
   return 1;
 }
 
@@ -184,6 +185,11 @@ void PutU32(std::vector<uint8_t>* out, uint32_t value) {
 
 // Writes next to the target, then renames over it.
 bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* problem) {
+  // The archive's folder is made on demand, as a new user expects of -o.
+  if (!CreateParentFolders(path, problem)) {
+    *problem = "cannot write " + path + ": " + *problem;
+    return false;
+  }
   std::string temp = path + ".XXXXXX";
   int fd = mkstemp(&temp[0]);
   if (fd < 0) {

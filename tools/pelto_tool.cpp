@@ -19,6 +19,8 @@ const Command kCommands[] = {
     {"build", RunBuildCommand, "build [GAME_DIR] [-o DATA_DIR]   build a game folder into DATA_DIR/GAME.DAT"},
     {"run", RunRunCommand, "run [GAME_DIR] [-- ENGINE_ARGS...]   build a game folder, then run it"},
     {"new", RunNewCommand, "new NAME   make a folder with a game to start from"},
+    {"list", RunListCommand, "list ARCHIVE [--names DIR]   list an archive's entries and check them"},
+    {"extract", RunExtractCommand, "extract ARCHIVE NAME... [-C DIR]   write entries of an archive to files"},
 };
 
 void PrintUsage(FILE* out) {

@@ -26,6 +26,21 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   return !failed;
 }
 
+bool CreateParentFolders(const std::string& path, std::string* problem) {
+  std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (parent.empty()) return true;
+  std::error_code error;
+  if (std::filesystem::is_directory(parent, error)) return true;
+  std::filesystem::create_directories(parent, error);
+  // A file in the way is no error to create_directories: check the result.
+  if (error || !std::filesystem::is_directory(parent)) {
+    std::string reason = error ? error.message() : "a file of that name is in the way";
+    *problem = "cannot create folder " + parent.string() + ": " + reason;
+    return false;
+  }
+  return true;
+}
+
 bool WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes, std::string* problem) {
   std::error_code error;
   std::filesystem::path parent = std::filesystem::path(path).parent_path();

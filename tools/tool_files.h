@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+// Creates the folders above `path` that do not exist yet (like mkdir -p of
+// its parent), for commands that write their output themselves. On failure
+// `problem` reads "cannot create folder F: reason".
+bool CreateParentFolders(const std::string& path, std::string* problem);
+
 // Reads a whole file. On failure `problem` reads "cannot read PATH: reason".
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* problem);
 

@@ -55,15 +55,19 @@ TEST(CompileCommand, SyntaxErrorWritesNothingAndExitsWithOne) {
   EXPECT_EQ(dir.Read("bad.prg"), "old");
 }
 
-TEST(CompileCommand, UnreadableSourceOrUnwritableOutputFails) {
+TEST(CompileCommand, UnreadableSourceOrUnwritableOutputFailsAndMissingFoldersAreMade) {
   ScratchDir dir;
   RunResult r = RunProcess({ToolPath(), "compile", dir / "none.lua", "-o", dir / "out.prg"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
   std::string src = dir.Write("ok.lua", "return 1");
+  // A missing output folder is made; a file in its way is an error.
   r = RunProcess({ToolPath(), "compile", src, "-o", dir / "missing/folder/out.prg"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(dir.Read("missing/folder/out.prg").substr(0, 4), "\x04PRG");
+  r = RunProcess({ToolPath(), "compile", src, "-o", dir / "ok.lua/out.prg"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("error: cannot write " + dir / "ok.lua/out.prg"), std::string::npos) << r.err;
 }
 
 TEST(CompileCommand, ArgumentsAreCheckedAndHelpIsOffered) {
