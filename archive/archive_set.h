@@ -16,9 +16,11 @@ struct AssetBuffer {
 };
 
 struct ArchiveRecord {
-  std::string path;  // the path as opened
-  int priority;      // 0-255, higher overrides lower
+  std::string path;     // the path as opened (a name for an archive in memory)
+  int priority;         // 0-255, higher overrides lower
   uint32_t entryCount;
+  const uint8_t* image;  // the whole archive when mounted from memory, else null
+  size_t imageSize;      // bytes at image
 };
 
 struct DirectoryRecord {
@@ -42,8 +44,21 @@ enum class LoadStatus { Ok, Missing, Corrupt, OutOfMemory };
 MountStatus MountArchiveSet(const char* dataPath, ArchiveSet* set);
 void UnmountArchiveSet(ArchiveSet* set);
 
+// An archive held in memory, named as a file of the data folder would be.
+struct ArchiveImage {
+  const char* name;
+  const uint8_t* data;
+  size_t size;
+};
+// Mounts up to kMaxArchives archives from memory with the same checks,
+// ordering and merging as MountArchiveSet (the tool and the fuzzers use it).
+// The images must outlive the mount: entries are read from them at load.
+MountStatus MountArchiveImages(const ArchiveImage* images, int count, ArchiveSet* set);
+
 // Finds `name` by hash and unpacks it into a malloc'd buffer of exactly its
 // size (free it with AssetFree or free). Allocates the block and the output
 // and nothing else. Missing: unknown name or archive gone; Corrupt: a damaged
 // block. On failure buffer holds {0, null}.
 LoadStatus LoadArchiveEntry(const ArchiveSet& set, const char* name, AssetBuffer* buffer);
+// The same by name hash.
+LoadStatus LoadArchiveEntryByHash(const ArchiveSet& set, uint32_t nameHash, AssetBuffer* buffer);

@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  liblua5.1-0-dev libglfw3-dev portaudio19-dev libstb-dev libgl-dev libsdl2-dev
+  liblua5.1-0-dev libglfw3-dev portaudio19-dev libvorbis-dev libgl-dev libsdl2-dev
   libgtest-dev googletest zlib1g-dev libspng-dev libpng-dev
   libasound2-dev sox libsox-fmt-base libxmp-dev
   xvfb xauth xfonts-base xdotool x11-apps x11-utils netpbm
   love
+  clang libclang-rt-14-dev
 )
 
 missing=()
