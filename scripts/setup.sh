@@ -10,7 +10,7 @@ packages=(
   libasound2-dev sox libsox-fmt-base libxmp-dev
   xvfb xauth xfonts-base xdotool x11-apps x11-utils netpbm
   love
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev jackd2
 )
 
 missing=()

@@ -12,9 +12,12 @@
 local WIDTH, HEIGHT = 160, 120
 
 -- Every command-line argument reaches the script, options included.
-local demo = false
+-- "--demo-seconds=N" makes the demo last N seconds instead of six.
+local demo, demoSeconds = false, 6
 for i = 2, #pelto.args do
   if pelto.args[i] == "--demo" then demo = true end
+  local seconds = string.match(pelto.args[i], "^%-%-demo%-seconds=(%d+)$")
+  if seconds then demoSeconds = tonumber(seconds) end
 end
 
 print("pelto says hello: star catcher on " .. pelto.platform ..
@@ -167,6 +170,84 @@ local function drawScore()
   end
 end
 
+-- ---- demo churn ----
+-- While the demo runs, the game also keeps the whole engine busy, so that a
+-- long unattended run (the soak test) shows any leak or audio gap: sounds
+-- are loaded and freed again and again and every free channel plays one,
+-- tilesets and maps (demo.map, a 12x10 map of the ground tiles) come and
+-- go, the music is reloaded and restarted, and Lua's own garbage is
+-- collected every second, so memory that grows is the engine's.
+local Churn = (function()
+  local M = {}
+  local MUSIC_CHANNELS = 4
+  local groups, sounds = {}, {}  -- four groups of effect channels, each on its own sound
+  for ch = MUSIC_CHANNELS, 47 do
+    local g = ch % 4 + 1
+    groups[g] = groups[g] or {}
+    table.insert(groups[g], ch)
+  end
+  local counts = {sounds = 0, tilesets = 0, maps = 0, music = 0}
+  local step, lastSound, lastSecond, lastMusic = 0, 0, 0, 0
+
+  -- A new looping sound for one group of channels, then the group's old
+  -- sound is freed: every channel from 4 up stays busy. (The game's own
+  -- effects on channels 8 and 9 play until their group's next turn.)
+  local function swapSound(g)
+    local sound = LoadSound(step % 2 == 0 and "chime.wav" or "blip.wav", true)
+    counts.sounds = counts.sounds + 1
+    for _, ch in ipairs(groups[g]) do
+      PlaySound(ch, sound, 0.02, (ch % 9) / 4 - 1, 8000 + ch * 500)
+    end
+    if sounds[g] then DeleteSound(sounds[g]) end
+    sounds[g] = sound
+    step = step + 1
+  end
+
+  -- A tileset and a map loaded, used and freed again.
+  local function swapTilesAndMap()
+    local tiles = LoadTileset("tiles.tga", 8, 8)
+    local map = LoadMap("demo.map")
+    local sum = 0
+    for y = 0, MapHeight(map) - 1 do
+      for x = 0, MapWidth(map) - 1 do sum = sum + GetTile(map, x, y) end
+    end
+    Sprite(tiles, 150, 110, 1 + sum % 4)
+    local made = CreateMap(64, 64)
+    SetTile(made, 63, 63, 1)
+    DeleteMap(made)
+    DeleteMap(map)
+    DeleteTileset(tiles)
+    counts.tilesets, counts.maps = counts.tilesets + 1, counts.maps + 2
+  end
+
+  function M.update(now)
+    if now - lastSound >= 250 then
+      lastSound = now
+      swapSound(step % 4 + 1)
+    end
+    if now - lastSecond >= 1000 then
+      lastSecond = now
+      swapTilesAndMap()
+      collectgarbage("collect")
+    end
+    if now - lastMusic >= 15000 then
+      lastMusic = now
+      if counts.music > 0 then  -- the game loaded and started it the first time
+        LoadMusic("music.trk")
+        PlayMusic()
+      end
+      counts.music = counts.music + 1
+    end
+  end
+
+  function M.report()
+    print(string.format("churn: %d sounds, %d tilesets, %d maps, %d music restarts",
+                        counts.sounds, counts.tilesets, counts.maps, counts.music - 1))
+  end
+
+  return M
+end)()
+
 local start = OsTicks()
 local last = start
 while not OsQuit() do
@@ -179,7 +260,8 @@ while not OsQuit() do
   local now = OsTicks()
   local dt = math.min((now - last) / 1000, 0.1)
   last = now
-  if demo and now - start > 6000 then break end
+  if demo and now - start > demoSeconds * 1000 then break end
+  if demo then Churn.update(now) end
   -- The demo takes the music away for a second and a half, then back.
   if demo and musicOn == (now - start > 2500 and now - start < 4000) then toggleMusic() end
 
@@ -204,3 +286,4 @@ end
 
 CloseDisplay()
 print("gems caught: " .. score)
+if demo then Churn.report() end
