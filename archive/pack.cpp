@@ -355,3 +355,29 @@ std::vector<uint8_t> PackEntry(const uint8_t* data, size_t size) {
   std::reverse(reversed.begin(), reversed.end());
   return PackReversed(reversed.data(), int(size));
 }
+
+bool AssembleArchive(const std::vector<ArchiveBlock>& entries, uint8_t priority, std::vector<uint8_t>* archive) {
+  auto putU32 = [archive](uint32_t value) {
+    for (int i = 0; i < 4; ++i) archive->push_back(uint8_t(value >> (8 * i)));
+  };
+  uint64_t total = 6 + 8;
+  for (const ArchiveBlock& entry : entries) total += entry.block->size() + 8;
+  if (total > 0xffffffffu) return false;
+  archive->clear();
+  archive->reserve(size_t(total));
+  *archive = {'[', 'V', 'X', ']', 1, priority};
+  std::vector<std::pair<uint32_t, uint32_t>> records;
+  for (const ArchiveBlock& entry : entries) {
+    records.emplace_back(entry.nameHash, uint32_t(archive->size()));
+    archive->insert(archive->end(), entry.block->begin(), entry.block->end());
+  }
+  const uint32_t directoryOffset = uint32_t(archive->size());
+  std::sort(records.begin(), records.end());
+  putU32(uint32_t(records.size()));
+  for (const auto& [hash, offset] : records) {
+    putU32(hash);
+    putU32(offset);
+  }
+  putU32(directoryOffset);
+  return true;
+}

@@ -1,21 +1,7 @@
 #!/usr/bin/env bash
-# Compiles the example game's scripts and packs them with its media into
-# <build>/game/GAME.DAT.
+# Builds the example game's source folder into <build>/game/GAME.DAT with
+# pelto-tool build: its modules into boot.prg, its music, map and images
+# converted or packed. Rebuilds redo only what changed.
 set -euo pipefail
 build=$1
-src=examples/hello
-out=$build/game
-staging=$build/game-src
-rm -rf "$staging"
-mkdir -p "$staging" "$out"
-# Every .lua becomes a .prg beside the media; everything else is packed as is.
-(cd "$src" && find . -type f ! -name '*.lua' -print0) | while IFS= read -r -d '' f; do
-  mkdir -p "$staging/$(dirname "$f")"
-  cp "$src/$f" "$staging/$f"
-done
-(cd "$src" && find . -type f -name '*.lua' -print0) | while IFS= read -r -d '' f; do
-  mkdir -p "$staging/$(dirname "$f")"
-  "$build/pelto-tool" compile "$src/$f" -o "$staging/${f%.lua}.prg"
-done
-(cd "$staging" && find . -type f | sed 's|^\./||' | sort) > "$build/game-files.txt"
-xargs -a "$build/game-files.txt" "$build/pelto-tool" pack -o "$out/GAME.DAT" -C "$staging"
+"$build/pelto-tool" build examples/hello -o "$build/game"

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Runs the example game; on a machine without a display, under Xvfb, where
-# the game plays itself for a few seconds and a screenshot of its window is
-# saved, so the engine can be seen working without a screen.
+# Runs the example game with pelto-tool run; on a machine without a
+# display, under Xvfb, where the game plays itself for a few seconds and a
+# screenshot of its window is saved, so the engine can be seen working
+# without a screen.
 set -euo pipefail
 build=$1
 mode=${2:-}
 title="pelto: star catcher"
 
 if [ "$mode" = "--inside-xvfb" ]; then
-  "$build/pelto" --datapath "$build/game" --demo &
+  # pelto-tool run builds (nothing to redo after `make example`), then
+  # becomes the engine: the process id stays the game's.
+  "$build/pelto-tool" run examples/hello -o "$build/game" -- --demo &
   game=$!
   # The window appears once the game has opened its display.
   window=""
@@ -40,4 +43,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export PELTO_NO_DIALOG=1
   exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$build" --inside-xvfb
 fi
-exec "$build/pelto" --datapath "$build/game"
+exec "$build/pelto-tool" run examples/hello -o "$build/game"

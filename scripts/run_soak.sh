@@ -42,6 +42,7 @@ game=$!
 : >"$work/rss"
 for ((t = 10; t < seconds; t += 10)); do
   sleep 10
+  kill -0 "$game" 2>/dev/null || break  # ended early
   rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$game/status" 2>/dev/null)
   [ -n "$rss" ] && echo "$t $rss" >>"$work/rss"
 done

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config
   liblua5.1-0-dev libglfw3-dev portaudio19-dev libvorbis-dev libgl-dev libsdl2-dev
   libgtest-dev googletest zlib1g-dev libspng-dev libpng-dev
+  libexpat1-dev libcjson-dev libzstd-dev
   libasound2-dev sox libsox-fmt-base libxmp-dev
   xvfb xauth xfonts-base xdotool x11-apps x11-utils netpbm
   love

@@ -14,7 +14,11 @@ struct Command {
 
 const Command kCommands[] = {
     {"compile", RunCompileCommand, "compile SRC.lua -o OUT.prg   compile a Lua script to the engine's chunk form"},
+    {"convert", RunConvertCommand, "convert INPUT -o OUTPUT [--strict]   XM/MOD music to .trk, Tiled maps to a folder"},
     {"pack", RunPackCommand, "pack -o OUT.DAT [--priority N] [-C DIR] PATH...   pack files into an archive"},
+    {"build", RunBuildCommand, "build [GAME_DIR] [-o DATA_DIR]   build a game folder into DATA_DIR/GAME.DAT"},
+    {"run", RunRunCommand, "run [GAME_DIR] [-- ENGINE_ARGS...]   build a game folder, then run it"},
+    {"new", RunNewCommand, "new NAME   make a folder with a game to start from"},
 };
 
 void PrintUsage(FILE* out) {

@@ -159,6 +159,11 @@ void BuildGame(const ScratchDir& dir, const std::map<std::string, std::string>& 
   ASSERT_EQ(r.exitCode, 0) << "packing: " << r.err;
 }
 
+RunResult BuildGameFolder(const ScratchDir& dir, const std::map<std::string, std::string>& files) {
+  for (const auto& [name, bytes] : files) dir.Write("game/" + name, bytes);
+  return RunProcess({ToolPath(), "build", dir / "game", "-o", dir / "data"});
+}
+
 RunResult RunGame(const ScratchDir& dir, const std::vector<std::string>& extraArgs,
                   const std::map<std::string, std::string>& env) {
   std::vector<std::string> argv = {EnginePath(), "--datapath", dir / "data"};

@@ -51,6 +51,11 @@ std::string CompileLua(const std::string& source);
 // ends in ".lua" is compiled first and stored with the extension ".prg".
 void BuildGame(const ScratchDir& dir, const std::map<std::string, std::string>& files);
 
+// Writes `files` (name -> bytes, boot.lua among them) under dir/game and
+// builds that folder with `pelto-tool build` into dir/data. Returns the
+// tool's run.
+RunResult BuildGameFolder(const ScratchDir& dir, const std::map<std::string, std::string>& files);
+
 // Runs the engine on dir/data with PELTO_NO_DIALOG=1 and a test HOME.
 RunResult RunGame(const ScratchDir& dir, const std::vector<std::string>& extraArgs = {},
                   const std::map<std::string, std::string>& env = {});

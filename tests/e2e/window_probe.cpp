@@ -194,6 +194,13 @@ BackgroundGame::BackgroundGame(const std::string& bootSource, const std::map<std
   run_ = std::async(std::launch::async, [this, args] { return RunGame(dir_, args); });
 }
 
+BackgroundGame::BackgroundGame(Built, const std::map<std::string, std::string>& files,
+                               const std::vector<std::string>& args) {
+  RunResult build = BuildGameFolder(dir_, files);
+  EXPECT_EQ(build.exitCode, 0) << build.err;
+  run_ = std::async(std::launch::async, [this, args] { return RunGame(dir_, args); });
+}
+
 BackgroundGame::~BackgroundGame() {
   if (!finished_ && run_.valid()) run_.wait();
 }

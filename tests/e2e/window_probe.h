@@ -61,6 +61,10 @@ class BackgroundGame {
   // The same with more archive entries (name -> bytes) beside boot.lua.
   BackgroundGame(const std::string& bootSource, const std::map<std::string, std::string>& files,
                  const std::vector<std::string>& args = {});
+  // A game folder (name -> bytes) built with `pelto-tool build`: modules,
+  // standard modules and converted assets as a game maker's build has them.
+  struct Built {};
+  BackgroundGame(Built, const std::map<std::string, std::string>& files, const std::vector<std::string>& args = {});
   ~BackgroundGame();
   // Waits until the script reached the step or ended; false on time-out or end.
   bool WaitReady(int step = 1, int timeoutMs = 20000);
