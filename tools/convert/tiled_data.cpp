@@ -17,10 +17,33 @@ std::string TiledDirectory(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// "a/./b/../c" -> "a/c": the reader gets one spelling of each file, whatever
+// way the map names it. Leading ".." that cannot be undone stay.
+static std::string Normalize(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  const bool absolute = !path.empty() && path[0] == '/';
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") parts.pop_back();
+      else if (!absolute) parts.push_back(part);
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string out = absolute ? "/" : "";
+  for (size_t i = 0; i < parts.size(); ++i) out += (i ? "/" : "") + parts[i];
+  return out;
+}
+
 std::string TiledResolve(const std::string& fromFile, const std::string& source) {
-  if (!source.empty() && (source[0] == '/' || source[0] == '\\')) return source;
   if (source.size() > 1 && source[1] == ':') return source;  // a Windows drive letter
-  return TiledDirectory(fromFile) + source;
+  if (!source.empty() && (source[0] == '/' || source[0] == '\\')) return Normalize(source);
+  return Normalize(TiledDirectory(fromFile) + source);
 }
 
 namespace {

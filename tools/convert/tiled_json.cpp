@@ -44,8 +44,13 @@ struct JsonReader {
   }
   bool Int(const cJSON* o, const char* key, int64_t fallback, int64_t low, int64_t high, const std::string& where,
            int64_t* value) {
+    const cJSON* item = cJSON_GetObjectItemCaseSensitive(o, key);
+    if (!item || cJSON_IsNull(item)) {
+      *value = fallback;
+      return true;
+    }
     double v;
-    if (!Number(o, key, static_cast<double>(fallback), where, &v)) return false;
+    if (!Number(o, key, 0, where, &v)) return false;
     if (v != std::floor(v) || v < static_cast<double>(low) || v > static_cast<double>(high)) {
       return Fail(where, std::string("\"") + key + "\" is not a whole number from " + std::to_string(low) + " to " +
                              std::to_string(high));

@@ -4,6 +4,7 @@
 // and a hidden group hides its children.
 #include <expat.h>
 
+#include <climits>
 #include <memory>
 
 #include "tools/convert/tiled_model.h"
@@ -73,6 +74,10 @@ void XMLCALL OnText(void* user, const XML_Char* text, int length) {
 
 // The whole document as a tree, or nullptr with *error set.
 std::unique_ptr<XmlElement> ParseXml(const std::vector<uint8_t>& bytes, std::string* error) {
+  if (bytes.size() > 0x7fffffff) {  // expat takes an int length
+    *error = "the file is too large";
+    return nullptr;
+  }
   XmlBuilder builder;
   builder.parser = XML_ParserCreate(nullptr);
   if (!builder.parser) {
