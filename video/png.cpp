@@ -42,18 +42,20 @@ void PutBigEndian32(uint8_t* p, uint32_t v) {
 //    a file cut anywhere is refused (libspng alone accepts one cut inside
 //    IEND's CRC). Bytes after IEND are ignored, as every PNG reader does.
 //  - the IDAT chunks, their CRCs checked here, become one chunk holding the
-//    whole zlib stream, with a fresh CRC, followed by 4 sentinel bytes.
+//    whole zlib stream, with a fresh CRC, followed by 8 sentinel bytes.
 //    libspng hands zlib one chunk at a time and stops after the last pixel,
 //    so a checksum that sits in a later IDAT chunk than the last pixel data
 //    would never be read. Given the whole stream at once, zlib reaches the
-//    Adler-32 while producing the last row and checks it; a stream that ends
-//    without its Adler-32 gets the sentinel checked instead and fails (a
-//    chance match would mean the pixels were right anyway).
+//    Adler-32 while producing the last row and checks it. A stream that ends
+//    without its Adler-32 gets the zero sentinel checked instead and fails
+//    (a chance match would mean the pixels were right anyway); one whose
+//    last block is not marked final reads the sentinel as a stored block
+//    whose length check fails.
 // Chunks other than IDAT are copied as they are and libspng checks their
 // CRCs. False when the file is damaged or is no PNG.
 bool Reassemble(const uint8_t* data, size_t size, std::vector<uint8_t>* file) {
   static const uint8_t kIend[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
-  static const uint8_t kSentinel[4] = {0, 0, 0, 0};
+  static const uint8_t kSentinel[8] = {};
   if (data == nullptr || size < sizeof kSignature || std::memcmp(data, kSignature, sizeof kSignature) != 0)
     return false;
   size_t firstIdat = 0, afterIdat = 0, end = 0;  // offsets of the chunk runs

@@ -277,6 +277,29 @@ TEST(PngDecoder, RefusesABadAdler32OrDeflateStreamEvenWithGoodCrcs) {
     PngFixCrc(&damaged, shorter);
     EXPECT_TRUE(Refused(damaged, damaged.size())) << "stream without its Adler-32";
   }
+  // All the image data, but the stream never finished: flushed without a
+  // final block, so no end and no Adler-32.
+  {
+    std::vector<uint8_t> raw;  // filter byte 0, then the row, for each row
+    for (uint32_t y = 0; y < 64; ++y) {
+      raw.push_back(0);
+      for (uint32_t x = 0; x < 64 * 4; ++x) raw.push_back(static_cast<uint8_t>(spec.samples[y * 64 * 4 + x]));
+    }
+    z_stream z{};
+    ASSERT_EQ(deflateInit(&z, 6), Z_OK);
+    Bytes packed(compressBound(static_cast<uLong>(raw.size())) + 64);
+    z.next_in = raw.data();
+    z.avail_in = static_cast<uInt>(raw.size());
+    z.next_out = packed.data();
+    z.avail_out = static_cast<uInt>(packed.size());
+    ASSERT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
+    packed.resize(packed.size() - z.avail_out);
+    deflateEnd(&z);
+    Bytes unfinished(file.begin(), file.begin() + idats[0].offset);
+    for (const Bytes& chunk : {PngMakeChunk("IDAT", packed), PngMakeChunk("IEND", {})})
+      unfinished.insert(unfinished.end(), chunk.begin(), chunk.end());
+    EXPECT_TRUE(Refused(unfinished, unfinished.size())) << "stream flushed but never finished";
+  }
   // Deflate data changed in the middle.
   Bytes damaged = file;
   damaged[idats[3].offset + 8 + 100] ^= 0x5a;
