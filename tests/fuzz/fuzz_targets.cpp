@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "audio/mixer.h"
+
 const FuzzTarget kFuzzTargets[] = {
     {"archive", FuzzArchive}, {"unpack", FuzzUnpack}, {"chunk", FuzzChunk}, {"pcx", FuzzPcx},
     {"tga", FuzzTga},         {"png", FuzzPng},       {"wav", FuzzWav},     {"ogg", FuzzOgg},
-    {"map", FuzzMap},         {"trk", FuzzTrk},       {nullptr, nullptr},
+    {"map", FuzzMap},         {"trk", FuzzTrk},       {"xm", FuzzXm},       {"mod", FuzzMod},
+    {"tmx", FuzzTmx},         {"tmj", FuzzTmj},       {"bundle", FuzzBundle}, {nullptr, nullptr},
 };
 
 void FuzzCheck(bool condition, const char* what) {
@@ -22,4 +25,11 @@ uint32_t FuzzTouch(const uint8_t* bytes, size_t size) {
   // Keeps the loop from being optimised away.
   volatile uint32_t sink = sum;
   return sink;
+}
+
+void FuzzMixerReady() {
+  static bool ready = false;
+  if (ready) return;
+  MixerInit();
+  ready = true;
 }

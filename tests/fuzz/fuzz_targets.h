@@ -20,6 +20,11 @@ int FuzzWav(const uint8_t* data, size_t size);
 int FuzzOgg(const uint8_t* data, size_t size);
 int FuzzMap(const uint8_t* data, size_t size);
 int FuzzTrk(const uint8_t* data, size_t size);      // loading, then ticks and mixing
+int FuzzXm(const uint8_t* data, size_t size);       // pelto-tool's converters, their output loaded
+int FuzzMod(const uint8_t* data, size_t size);
+int FuzzTmx(const uint8_t* data, size_t size);
+int FuzzTmj(const uint8_t* data, size_t size);
+int FuzzBundle(const uint8_t* data, size_t size);   // Lua modules bundled into boot.prg, loaded and run
 
 struct FuzzTarget {
   const char* name;  // the binary is fuzz_<name>, its inputs tests/fuzz/{corpus,regressions}/<name>/
@@ -30,6 +35,9 @@ extern const FuzzTarget kFuzzTargets[];
 
 // Stops the run with a message when an invariant fails (libFuzzer keeps the input).
 void FuzzCheck(bool condition, const char* what);
+
+// Sets the mixer's tables up once per process (the music targets need its slots).
+void FuzzMixerReady();
 
 // Reads every byte (so the sanitizers see an allocation that is too short).
 uint32_t FuzzTouch(const uint8_t* bytes, size_t size);

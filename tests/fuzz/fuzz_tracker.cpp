@@ -22,11 +22,7 @@ bool AllSlotsFree() {
 }  // namespace
 
 int FuzzTrk(const uint8_t* data, size_t size) {
-  static bool mixerReady = false;
-  if (!mixerReady) {
-    MixerInit();
-    mixerReady = true;
-  }
+  FuzzMixerReady();
   if (LoadCurrentMusic(data, size)) {
     PlayCurrentMusic();
     // The ticks are driven here, not at their frame positions, so that a few

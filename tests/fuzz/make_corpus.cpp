@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "archive/pack.h"
 #include "host/chunk_translate.h"
 #include "tests/support/image_files.h"
+#include "tests/support/png_files.h"
+#include "tests/support/tracker_files.h"
 #include "tests/support/trk_writer.h"
 #include "tests/support/wave_files.h"
 #include "tests/unit/archive_test_support.h"
@@ -162,5 +165,116 @@ int main(int argc, char** argv) {
   m.instruments = {first, trk::Instrument::Of(trk::Sample::Square(8, 50))};
   Write("trk", "rich.trk", m.Bytes());
   Write("trk", "empty.trk", trk::Module().Bytes());
+
+  // More PNG kinds, written by libpng: a palette with transparency, 16-bit
+  // grey, and Adam7 interlacing.
+  for (const auto& [name, colourType, depth, interlaced] :
+       std::vector<std::tuple<const char*, int, int, bool>>{{"palette.png", 3, 4, false}, {"grey16.png", 0, 16, false},
+                                                           {"interlaced.png", 6, 8, true}}) {
+    PngSpec spec;
+    spec.width = 5;
+    spec.height = 4;
+    spec.colourType = colourType;
+    spec.depth = depth;
+    spec.interlaced = interlaced;
+    const int channels = colourType == 6 ? 4 : 1;
+    for (uint32_t i = 0; i < spec.width * spec.height * channels; ++i) {
+      spec.samples.push_back(static_cast<uint16_t>((i * 2654435761u >> 7) % (1u << depth)));
+    }
+    if (colourType == 3) {
+      for (int i = 0; i < 16; ++i) spec.palette.push_back({uint8_t(i * 16), uint8_t(255 - i * 16), uint8_t(i)});
+      spec.paletteAlphas = {0, 128, 255};
+    }
+    Write("png", name, WritePng(spec));
+  }
+
+  // Tracker modules as the trackers save them.
+  xmfile::Module xm;
+  xm.channels = 4;
+  xm.orders = {0, 1};
+  xm.patterns = {xmfile::Pattern(8), xmfile::Pattern(4)};
+  xm.patterns[0].Put(0, 0, {49, 1, 0x40, 0x0A, 0x21}).Put(2, 1, {61, 2, 0, 0x01, 0x10}).Put(4, 0, {97});
+  xm.patterns[1].Put(0, 2, {37, 1, 0x20, 0x0F, 0x08}).Put(1, 3, {50, 2, 0, 0x04, 0x44});
+  xmfile::Instrument enveloped = xmfile::Instrument::Of(xmfile::Sample::Square());
+  enveloped.volumeEnvelope.flags = 1 | 2;
+  enveloped.volumeEnvelope.points = {{0, 64}, {10, 32}, {20, 16}};
+  enveloped.volumeEnvelope.sustain = 1;
+  enveloped.fadeout = 0x400;
+  xmfile::Sample wideXm = xmfile::Sample::Square(16, 20000);
+  wideXm.sixteenBit = true;
+  wideXm.loopType = 2;
+  xm.instruments = {enveloped, xmfile::Instrument::Of(wideXm)};
+  Write("xm", "song.xm", xm.Bytes());
+  Write("xm", "empty.xm", xmfile::Module().Bytes());
+  modfile::Module mod;
+  modfile::Sample triangle;
+  for (int i = 0; i < 64; ++i) triangle.values.push_back((i < 32 ? i : 64 - i) * 6 - 96);
+  triangle.loopLengthWords = 32;
+  modfile::Sample square;
+  for (int i = 0; i < 32; ++i) square.values.push_back(i < 16 ? 90 : -90);
+  square.volume = 32;
+  mod.samples = {triangle, square};
+  mod.Put(0, 0, 0, {428, 1}).Put(0, 0, 1, {428, 2, 0x0, 0x37}).Put(0, 4, 2, {214, 1, 0xC, 0x20}).Put(0, 8, 3, {856, 2, 0xA, 0x02});
+  Write("mod", "song.mod", mod.Bytes());
+  modfile::Module eightChannels;
+  eightChannels.tag = "8CHN";
+  eightChannels.channels = 8;
+  eightChannels.samples = {square};
+  eightChannels.Put(0, 0, 7, {320, 1, 0xF, 0x03});
+  Write("mod", "eight.mod", eightChannels.Bytes());
+
+  // Tiled maps: the example game's, and small ones of every encoding, with
+  // an external tileset after a NUL byte where one is named.
+  {
+    std::ifstream in(root + "/examples/hello/maps/ground.tmx", std::ios::binary);
+    std::stringstream ground;
+    ground << in.rdbuf();
+    Write("tmx", "ground.tmx", ground.str());
+  }
+  const std::string tmxHead =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<map version=\"1.10\" orientation=\"orthogonal\" "
+      "renderorder=\"right-down\" width=\"4\" height=\"2\" tilewidth=\"8\" tileheight=\"8\" infinite=\"0\">\n";
+  const std::string tmxTileset =
+      " <tileset firstgid=\"1\" name=\"t\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"64\" columns=\"8\">\n"
+      "  <image source=\"t.png\" width=\"64\" height=\"64\"/>\n </tileset>\n";
+  Write("tmx", "csv.tmx", tmxHead + tmxTileset +
+      " <layer id=\"1\" name=\"a\" width=\"4\" height=\"2\">\n  <data encoding=\"csv\">\n1,2,0,2147483651,\n"
+      "1073741829,3221225474,536870913,7</data>\n </layer>\n"
+      " <objectgroup id=\"2\" name=\"things\">\n  <object id=\"1\" name=\"start\" type=\"spawn\" x=\"8\" y=\"4\">\n"
+      "   <properties><property name=\"speed\" type=\"float\" value=\"1.5\"/></properties>\n  </object>\n"
+      "  <object id=\"2\" x=\"1\" y=\"2\" width=\"10\" height=\"6\"/>\n </objectgroup>\n</map>\n");
+  Write("tmx", "base64.tmx", tmxHead + tmxTileset +
+      " <layer id=\"1\" name=\"b\" width=\"4\" height=\"2\">\n  <data encoding=\"base64\">"
+      "AQAAAAIAAAAAAAAAAwAAgAUAAEACAADAAQAAIAcAAAA=</data>\n </layer>\n</map>\n");
+  Write("tmx", "external.tmx", tmxHead + " <tileset firstgid=\"1\" source=\"t.tsx\"/>\n"
+      " <layer id=\"1\" name=\"c\" width=\"4\" height=\"2\">\n  <data encoding=\"csv\">1,2,3,4,5,6,7,8</data>\n"
+      " </layer>\n</map>\n" + std::string(1, '\0') +
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tileset version=\"1.10\" name=\"t\" tilewidth=\"8\" "
+      "tileheight=\"8\" spacing=\"0\" margin=\"0\" tilecount=\"64\" columns=\"8\">\n <image source=\"t.png\" "
+      "width=\"64\" height=\"64\"/>\n</tileset>\n");
+  const std::string tmjHead =
+      "{\"type\": \"map\", \"orientation\": \"orthogonal\", \"width\": 4, \"height\": 2, \"tilewidth\": 8, "
+      "\"tileheight\": 8, \"infinite\": false, \"tilesets\": [{\"firstgid\": 1, \"name\": \"t\", "
+      "\"tilewidth\": 8, \"tileheight\": 8, \"tilecount\": 64, \"columns\": 8, \"image\": \"t.png\", "
+      "\"imagewidth\": 64, \"imageheight\": 64}], \"layers\": [";
+  Write("tmj", "array.tmj", tmjHead +
+      "{\"type\": \"tilelayer\", \"name\": \"a\", \"width\": 4, \"height\": 2, \"data\": "
+      "[1, 2, 0, 2147483651, 1073741829, 3221225474, 536870913, 7]}, {\"type\": \"objectgroup\", \"name\": "
+      "\"things\", \"objects\": [{\"id\": 1, \"name\": \"start\", \"type\": \"spawn\", \"x\": 8, \"y\": 4, "
+      "\"properties\": [{\"name\": \"speed\", \"type\": \"float\", \"value\": 1.5}]}]}]}");
+  Write("tmj", "base64.tmj", tmjHead +
+      "{\"type\": \"tilelayer\", \"name\": \"b\", \"width\": 4, \"height\": 2, \"encoding\": \"base64\", "
+      "\"data\": \"AQAAAAIAAAAAAAAAAwAAgAUAAEACAADAAQAAIAcAAAA=\"}]}");
+
+  // Modules for the bundler: boot, m1, m2, ... separated by NUL bytes.
+  const std::string nul(1, '\0');
+  Write("bundle", "three.lua",
+        "local a = require(\"m1\")\nlocal b = require(\"m2\")\nprint(a.name, b(3))\nreturn a" + nul +
+        "local m = {name = \"one\"}\nfunction m.twice(x) return 2 * x end\nreturn m" + nul +
+        "local one = require(\"m1\")\nreturn function(x) return one.twice(x) + 1 end");
+  Write("bundle", "cycle.lua",
+        "require(\"m1\")\nlocal ok, err = pcall(require, \"missing\")\nreturn ok" + nul +
+        "local boot = require(\"m2\")\nfor i = 1, 3 do boot = boot .. i end\n" + nul +
+        "local t = setmetatable({}, {__index = function(_, k) return k end})\nreturn t.x");
   return 0;
 }
