@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target of a fuzz build for SECONDS each, one after
 # the other:  scripts/run_fuzz.sh BUILD SECONDS [NAME...]
+# (FUZZ_RUNS=N in the environment also ends each target after N inputs.)
 #
 # Each target starts from its seeds (tests/fuzz/corpus/NAME) and the inputs
 # of past findings (tests/fuzz/regressions/NAME), and keeps what it learns
@@ -34,6 +35,7 @@ for name in "${targets[@]}"; do
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
            -artifact_prefix="$crashes/")
   [ -f "tests/fuzz/dict/$name.dict" ] && options+=(-dict="tests/fuzz/dict/$name.dict")
+  [ -n "${FUZZ_RUNS:-}" ] && options+=(-runs="$FUZZ_RUNS")
   before=$(ls "$crashes" | wc -l)
   if [ -x "$binary" ]; then
     "$binary" "${options[@]}" "${inputs[@]}" >"$log" 2>&1

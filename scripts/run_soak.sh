@@ -21,10 +21,10 @@ limitKb=2048
 if [ "${3:-}" != "--inside-xvfb" ]; then
   work=$(mktemp -d /tmp/pelto-soak-XXXXXX)
   export PELTO_SOAK_WORK=$work
-  export JACK_DEFAULT_SERVER="pelto-soak-$$"
+  export JACK_DEFAULT_SERVER="pelto-soak-$$" JACK_NO_START_SERVER=1
   jackd --no-realtime -d dummy -r 44100 -p 1024 >"$work/jack.log" 2>&1 &
   jack=$!
-  sleep 2
+  jack_wait -w -t 20 >/dev/null 2>&1 || echo "soak: the JACK server did not start"
   PELTO_NO_DIALOG=1 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$build" "$minutes" --inside-xvfb
   status=$?
   kill "$jack" 2>/dev/null

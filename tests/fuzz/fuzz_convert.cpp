@@ -202,7 +202,7 @@ int FuzzBundle(const uint8_t* data, size_t size) {
   int status = LoadEngineChunk(L, reinterpret_cast<const char*>(chunk.data()), chunk.size(), "=boot.prg");
   FuzzCheck(status == 0 || status == LUA_ERRMEM, "Lua's loader accepts a bundle");
   if (status == 0) {
-    lua_sethook(L, StopRunaway, LUA_MASKCOUNT, 200000);
+    lua_sethook(L, StopRunaway, LUA_MASKCOUNT, 50000);
     lua_pcall(L, 0, 0, 0);
   }
   lua_close(L);

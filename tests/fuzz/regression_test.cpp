@@ -9,10 +9,14 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "tests/fuzz/fuzz_targets.h"
+
+// Test names and messages show the target's name.
+void PrintTo(const FuzzTarget& target, std::ostream* out) { *out << target.name; }
 
 namespace {
 
