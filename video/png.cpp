@@ -1,159 +1,152 @@
-// PNG decoding and encoding over libspng. libspng does the parsing (every
-// colour type and depth, tRNS, Adam7), checks the chunk CRCs and has zlib
-// check the Adler-32; this file walks the chunks first so that nothing cut
-// or damaged gets through, sets the limits, and premultiplies for the engine.
+// PNG decoding and encoding over libpng. libpng parses the image (every
+// colour type and depth, tRNS, Adam7), checks every chunk's CRC it reads and
+// has zlib check the Adler-32 at the end of the image data. This file walks
+// the chunks first so that nothing cut or absurd gets through, sets the
+// limits, expands palettes itself and premultiplies for the engine.
+//
+// libpng reports errors by longjmp. Its calls happen only inside the two
+// guarded functions below (ReadGuarded, WriteGuarded), whose frames and the
+// frames a longjmp skips hold nothing with a destructor: everything they
+// allocate sits in a plain record that the caller releases.
 #include "video/png.h"
 
-#include <spng.h>
+#include <png.h>
 #include <zlib.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
+#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 
 const uint8_t kSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
 
-// Ancillary chunks (text, ICC profiles, Exif) are parsed and then ignored;
-// these limits keep a hostile file from making libspng hold or inflate more
-// than a real image ever carries. Image data (IDAT) is not subject to them.
-const size_t kChunkLimit = 16u << 20;  // one ancillary chunk, decompressed, bytes
-const size_t kCacheLimit = 64u << 20;  // all ancillary chunks together, bytes
-
-struct ContextDeleter {
-  void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
-};
-using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
+// Compressed text and ICC profile chunks are never used, but a hostile file
+// must not get away with one that inflates to gigabytes: each may unpack to
+// at most this much, and all of them together to kCacheLimit.
+const uint64_t kChunkLimit = 16u << 20;  // one compressed ancillary chunk, unpacked, bytes
+const uint64_t kCacheLimit = 64u << 20;  // all of them together, unpacked, bytes
 
 uint32_t BigEndian32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
 }
 
-void PutBigEndian32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
+struct Header {
+  uint32_t width, height;
+  int depth, colourType;
+};
+
+// Unpacks a zlib stream into a scratch buffer, counting: false when it is
+// damaged, unfinished or unpacks to more than `limit` bytes.
+bool InflatesWithin(const uint8_t* data, size_t size, uint64_t limit, uint64_t* unpacked) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  uint8_t scratch[16384];
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(size);  // chunk lengths are 31-bit
+  uint64_t total = 0;
+  int result = Z_OK;
+  while (result == Z_OK && total <= limit) {
+    z.next_out = scratch;
+    z.avail_out = sizeof scratch;
+    result = inflate(&z, Z_NO_FLUSH);
+    total += sizeof scratch - z.avail_out;
+  }
+  inflateEnd(&z);
+  *unpacked = total;
+  return result == Z_STREAM_END && total <= limit;
 }
 
-// The file as libspng gets it, rebuilt from the original:
-//  - every chunk must lie whole inside the file, up to a complete IEND, so
-//    a file cut anywhere is refused (libspng alone accepts one cut inside
-//    IEND's CRC). Bytes after IEND are ignored, as every PNG reader does.
-//  - the IDAT chunks, their CRCs checked here, become one chunk holding the
-//    whole zlib stream, with a fresh CRC, followed by 8 sentinel bytes.
-//    libspng hands zlib one chunk at a time and stops after the last pixel,
-//    so a checksum that sits in a later IDAT chunk than the last pixel data
-//    would never be read. Given the whole stream at once, zlib reaches the
-//    Adler-32 while producing the last row and checks it. A stream that ends
-//    without its Adler-32 gets the zero sentinel checked instead and fails
-//    (a chance match would mean the pixels were right anyway); one whose
-//    last block is not marked final reads the sentinel as a stored block
-//    whose length check fails.
-// Chunks other than IDAT are copied as they are and libspng checks their
-// CRCs. False when the file is damaged or is no PNG.
-bool Reassemble(const uint8_t* data, size_t size, std::vector<uint8_t>* file) {
+// The zlib stream inside a zTXt, iTXt or iCCP chunk, or null when the chunk
+// type carries none or the chunk is malformed (`malformed` set then).
+const uint8_t* CompressedPart(const uint8_t* type, const uint8_t* body, size_t length, size_t* streamLength,
+                              bool* malformed) {
+  const bool ztxt = std::memcmp(type, "zTXt", 4) == 0, iccp = std::memcmp(type, "iCCP", 4) == 0,
+             itxt = std::memcmp(type, "iTXt", 4) == 0;
+  if (!ztxt && !iccp && !itxt) return nullptr;
+  const uint8_t* end = body + length;
+  const uint8_t* at = static_cast<const uint8_t*>(std::memchr(body, 0, length));  // after the keyword
+  if (at == nullptr) return *malformed = true, nullptr;
+  ++at;
+  if (itxt) {
+    // compression flag, method, language tag, translated keyword, text
+    if (end - at < 2) return *malformed = true, nullptr;
+    const bool compressed = at[0] != 0;
+    at += 2;
+    for (int field = 0; field < 2; ++field) {
+      at = static_cast<const uint8_t*>(std::memchr(at, 0, static_cast<size_t>(end - at)));
+      if (at == nullptr) return *malformed = true, nullptr;
+      ++at;
+    }
+    if (!compressed) return nullptr;
+  } else {
+    if (at == end) return *malformed = true, nullptr;  // the method byte
+    ++at;
+  }
+  *streamLength = static_cast<size_t>(end - at);
+  return at;
+}
+
+// The walk over the whole file before libpng sees it:
+//  - every chunk lies whole inside the file (31-bit lengths), up to a
+//    complete IEND, so a file cut anywhere is refused; bytes after IEND are
+//    ignored, as every PNG reader does;
+//  - the CRCs of all chunks but IDAT are checked here (libpng checks the
+//    IDAT CRCs as it reads the image data, and those of the chunks it
+//    skips, all as errors);
+//  - the image data is one run of IDAT chunks;
+//  - the header's size is acceptable and the image data could hold it
+//    (deflate packs at most 1032 bytes into one), so nothing absurd is
+//    allocated;
+//  - compressed text and ICC profiles unpack within the limits above.
+// False when the file is damaged, absurd or no PNG.
+bool Walk(const uint8_t* data, size_t size, Header* header) {
   static const uint8_t kIend[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
-  static const uint8_t kSentinel[8] = {};
-  if (data == nullptr || size < sizeof kSignature || std::memcmp(data, kSignature, sizeof kSignature) != 0)
+  if (data == nullptr || size < sizeof kSignature + 25 || std::memcmp(data, kSignature, sizeof kSignature) != 0)
     return false;
-  size_t firstIdat = 0, afterIdat = 0, end = 0;  // offsets of the chunk runs
-  uint64_t idatBytes = 0;
-  uint32_t idatCrc = crc32(0, reinterpret_cast<const Bytef*>("IDAT"), 4);  // of the merged chunk
-  for (size_t at = sizeof kSignature; end == 0;) {
+  const uint8_t* ihdr = data + sizeof kSignature;
+  if (BigEndian32(ihdr) != 13 || std::memcmp(ihdr + 4, "IHDR", 4) != 0) return false;
+  *header = {BigEndian32(ihdr + 8), BigEndian32(ihdr + 12), ihdr[16], ihdr[17]};
+  // DecodedImage holds 16-bit sizes.
+  if (header->width == 0 || header->height == 0 || header->width > 65535 || header->height > 65535 ||
+      static_cast<uint64_t>(header->width) * header->height > kMaxImagePixels)
+    return false;
+  bool seenIdat = false, afterIdat = false;
+  uint64_t idatBytes = 0, unpackedTotal = 0;
+  for (size_t at = sizeof kSignature;;) {
     if (size - at < 12) return false;
     const uint32_t length = BigEndian32(data + at);
-    if (length > 0x7fffffffu || length > size - at - 12) return false;  // 31-bit lengths, inside the file
+    if (length > 0x7fffffffu || length > size - at - 12) return false;
     const uint8_t* type = data + at + 4;
     if (std::memcmp(type, "IDAT", 4) == 0) {
-      if (afterIdat != 0) return false;  // image data must be one run of chunks
-      if (firstIdat == 0) firstIdat = at;
-      const uint32_t dataCrc = crc32(0, type + 4, length);
-      if (crc32_combine(crc32(0, type, 4), dataCrc, length) != BigEndian32(type + 4 + length)) return false;
-      idatCrc = crc32_combine(idatCrc, dataCrc, length);
+      if (afterIdat) return false;
+      seenIdat = true;
       idatBytes += length;
     } else {
-      if (firstIdat != 0 && afterIdat == 0) afterIdat = at;
+      afterIdat = seenIdat;
+      if (crc32(0, type, length + 4) != BigEndian32(type + 4 + length)) return false;
       if (std::memcmp(type, "IEND", 4) == 0) {
         if (std::memcmp(data + at, kIend, sizeof kIend) != 0) return false;
-        end = at + sizeof kIend;
+        break;
       }
+      bool malformed = false;
+      size_t streamLength = 0;
+      const uint8_t* stream = CompressedPart(type, type + 4, length, &streamLength, &malformed);
+      if (malformed) return false;
+      uint64_t unpacked = 0;
+      if (stream != nullptr &&
+          (!InflatesWithin(stream, streamLength, kChunkLimit, &unpacked) || (unpackedTotal += unpacked) > kCacheLimit))
+        return false;
     }
     at += 12 + static_cast<size_t>(length);
   }
-  if (firstIdat == 0 || idatBytes + sizeof kSentinel > 0x7fffffffu) return false;
-  idatCrc = crc32(idatCrc, kSentinel, sizeof kSentinel);
-
-  // An allocation failure is a refusal like any other, not an exception.
-  try {
-    file->resize(firstIdat + 12 + idatBytes + sizeof kSentinel + (end - afterIdat));
-  } catch (...) {
-    return false;
-  }
-  uint8_t* out = file->data();
-  std::memcpy(out, data, firstIdat);  // signature and the chunks before the image data
-  out += firstIdat;
-  PutBigEndian32(out, static_cast<uint32_t>(idatBytes + sizeof kSentinel));
-  std::memcpy(out + 4, "IDAT", 4);
-  out += 8;
-  for (size_t at = firstIdat; at < afterIdat;) {
-    const uint32_t length = BigEndian32(data + at);
-    std::memcpy(out, data + at + 8, length);
-    out += length;
-    at += 12 + static_cast<size_t>(length);
-  }
-  std::memcpy(out, kSentinel, sizeof kSentinel);
-  PutBigEndian32(out + sizeof kSentinel, idatCrc);
-  out += sizeof kSentinel + 4;
-  std::memcpy(out, data + afterIdat, end - afterIdat);  // the chunks after it, IEND last
-  return true;
-}
-
-// A decoding context over the rebuilt file, with every check on, and the
-// image size once the header has been read and found acceptable.
-struct Decoder {
-  std::vector<uint8_t> file;  // what libspng reads; must outlive the context
-  Context ctx;
-  uint32_t width = 0, height = 0;
-
-  bool Open(const uint8_t* data, size_t size) {
-    if (!Reassemble(data, size, &file)) return false;
-    ctx.reset(spng_ctx_new(0));  // no SPNG_CTX_IGNORE_ADLER32: zlib checks the Adler-32
-    if (!ctx) return false;
-    // A bad CRC anywhere, even in a chunk we would ignore, means the file
-    // was damaged on the way: refuse it rather than show half-right pixels.
-    // DecodedImage holds 16-bit sizes; libspng refuses larger headers itself.
-    if (spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR) != 0 ||
-        spng_set_image_limits(ctx.get(), 65535, 65535) != 0 ||
-        spng_set_chunk_limits(ctx.get(), kChunkLimit, kCacheLimit) != 0 ||
-        spng_set_png_buffer(ctx.get(), file.data(), file.size()) != 0)
-      return false;
-    spng_ihdr ihdr{};
-    if (spng_get_ihdr(ctx.get(), &ihdr) != 0) return false;
-    if (ihdr.width == 0 || ihdr.height == 0 ||
-        static_cast<uint64_t>(ihdr.width) * ihdr.height > kMaxImagePixels)
-      return false;
-    size_t length = 0;
-    if (spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &length) != 0 ||
-        length != static_cast<size_t>(ihdr.width) * ihdr.height * 4)
-      return false;
-    width = ihdr.width;
-    height = ihdr.height;
-    return true;
-  }
-};
-
-// Decodes the whole image as straight 8-bit RGBA into `out` (width x height
-// x 4 bytes), then reads the chunks after the image data through IEND, so a
-// file cut anywhere, or damaged after its last pixel, is refused too.
-// 16-bit samples keep their high byte (libspng's own reduction): a 16-bit
-// export of 8-bit art (every sample c * 257) gives back exactly c, and it
-// costs no second pass. gAMA, cHRM, sRGB and iCCP are not applied: pixels
-// are used as stored, as pixel art expects and as PCX and TGA behave.
-bool DecodeInto(spng_ctx* ctx, uint8_t* out, size_t length) {
-  if (spng_decode_image(ctx, out, length, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0) return false;
-  return spng_decode_chunks(ctx) == 0;
+  const int channels[7] = {1, 0, 3, 1, 2, 0, 4};
+  const uint64_t bits = static_cast<uint64_t>(header->width) * header->height *
+                        (header->colourType <= 6 ? channels[header->colourType] : 1) * header->depth;
+  return seenIdat && bits / 8 <= idatBytes * 1032 + 1024;
 }
 
 // round(c * a / 255) for c, a in 0..255, exactly, without a division.
@@ -165,56 +158,278 @@ inline uint32_t MultiplyRounded(uint32_t c, uint32_t a) {
 // Premultiplies in place. Rounded rather than the TGA decoder's (c * a) >> 8
 // (which that format keeps for compatibility): an opaque pixel keeps its
 // exact colour, so art drawn with pure white stays 255, and alpha 0 gives
-// (0, 0, 0, 0) whatever colour the art tool left under it.
+// (0, 0, 0, 0) whatever colour the art tool left under it. The rounding
+// formula works in 16 bits (c * a + 128 + its high byte stays below 65536),
+// so SSE2 does four pixels at once, without branches that sprite edges
+// would make mispredict; the alpha lane is multiplied by 255, which keeps it.
 void Premultiply(uint8_t* pixels, size_t count) {
-  for (size_t i = 0; i < count; ++i, pixels += 4) {
-    uint32_t a = pixels[3];
-    if (a == 255) continue;  // the common case in tilesets: nothing to do
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), half = _mm_set1_epi16(128);
+  const __m128i colourLanes = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+  const __m128i alphaBy255 = _mm_set_epi16(255, 0, 0, 0, 255, 0, 0, 0);
+  auto twoPixels = [&](__m128i v) {  // 8 lanes: red, green, blue, alpha of two pixels
+    __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xff), 0xff);
+    a = _mm_or_si128(_mm_and_si128(a, colourLanes), alphaBy255);
+    __m128i t = _mm_add_epi16(_mm_mullo_epi16(v, a), half);
+    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  };
+  for (; i + 4 <= count; i += 4) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i * 4));
+    v = _mm_packus_epi16(twoPixels(_mm_unpacklo_epi8(v, zero)), twoPixels(_mm_unpackhi_epi8(v, zero)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i * 4), v);
+  }
+#endif
+  for (pixels += i * 4; i < count; ++i, pixels += 4) {
+    const uint32_t a = pixels[3];
     pixels[0] = static_cast<uint8_t>(MultiplyRounded(pixels[0], a));
     pixels[1] = static_cast<uint8_t>(MultiplyRounded(pixels[1], a));
     pixels[2] = static_cast<uint8_t>(MultiplyRounded(pixels[2], a));
   }
 }
 
+// One decoding, as a plain record: libpng's state, the file as the read
+// callback hands it out, and the buffers, all released by Release().
+struct Reading {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  const uint8_t* next = nullptr;  // the unread part of the file
+  size_t left = 0;
+  Header header{};
+  uint8_t* pixels = nullptr;  // width x height x 4, the caller's
+  bool premultiply = false;
+  uint8_t* indices = nullptr;  // palette images: one row, or every row when interlaced
+  png_bytep* rows = nullptr;   // interlaced images: where each row goes
+  uint32_t table[256] = {};    // palette images: the RGBA of each index, premultiplied if asked
+
+  void Release() {
+    if (png != nullptr) png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
+    std::free(indices);
+    std::free(rows);
+    png = nullptr;
+    info = nullptr;
+    indices = nullptr;
+    rows = nullptr;
+  }
+};
+
+[[noreturn]] void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnWarning(png_structp, png_const_charp) {}  // nothing a game maker could act on
+
+// libpng's input: bounds-checked, though the walk has already seen the whole
+// file up to IEND.
+void ReadFromFile(png_structp png, png_bytep out, size_t length) {
+  Reading* r = static_cast<Reading*>(png_get_io_ptr(png));
+  if (length > r->left) png_error(png, "read past the end");
+  std::memcpy(out, r->next, length);
+  r->next += length;
+  r->left -= length;
+}
+
+// 16-bit samples keep their high byte (png_set_strip_16): a 16-bit export of
+// 8-bit art (every sample c * 257) gives back exactly c, and it costs no
+// rounding pass. gAMA, cHRM, sRGB and iCCP are skipped unread: pixels are
+// used as stored, as pixel art expects and as PCX and TGA behave.
+void SetTransforms(Reading* r, png_structp png, png_infop info) {
+  const int type = r->header.colourType;
+  if (r->header.depth == 16) png_set_strip_16(png);
+  if (type == PNG_COLOR_TYPE_PALETTE) {
+    // Indices, one byte each, expanded here through a table: quicker than
+    // libpng's own expansion, and premultiplied once per colour.
+    if (r->header.depth < 8) png_set_packing(png);
+    png_colorp palette = nullptr;
+    int entries = 0;
+    if (png_get_PLTE(png, info, &palette, &entries) == 0) png_error(png, "no palette");
+    png_bytep alphas = nullptr;
+    int alphaCount = 0;
+    if (png_get_tRNS(png, info, &alphas, &alphaCount, nullptr) == 0) alphaCount = 0;
+    for (int i = 0; i < 256; ++i) {
+      uint8_t rgba[4] = {0, 0, 0, 255};  // an index past the palette: opaque black
+      if (i < entries) {
+        rgba[0] = palette[i].red;
+        rgba[1] = palette[i].green;
+        rgba[2] = palette[i].blue;
+      }
+      if (i < alphaCount) rgba[3] = alphas[i];
+      if (r->premultiply) Premultiply(rgba, 1);
+      std::memcpy(&r->table[i], rgba, 4);
+    }
+    return;
+  }
+  const bool key = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  if (type == PNG_COLOR_TYPE_GRAY && r->header.depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (key) png_set_tRNS_to_alpha(png);  // compared at the file's depth, before strip_16
+  if (type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+  if ((type & PNG_COLOR_MASK_ALPHA) == 0 && !key) png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+}
+
+// Palette indices to RGBA through the table, or premultiplying RGBA rows.
+void FinishRows(Reading* r, const uint8_t* indices, uint8_t* out, size_t count) {
+  if (r->header.colourType == PNG_COLOR_TYPE_PALETTE) {
+    for (size_t i = 0; i < count; ++i) std::memcpy(out + i * 4, &r->table[indices[i]], 4);
+  } else if (r->premultiply) {
+    Premultiply(out, count);
+  }
+}
+
+// Everything libpng does for one decoding; may longjmp out of anywhere.
+void ReadImage(Reading* r) {
+  png_structp png = r->png;
+  png_infop info = r->info;
+  png_set_read_fn(png, r, ReadFromFile);
+  // A bad CRC anywhere, even in a chunk that is skipped, means the file was
+  // damaged on the way: refuse it rather than show half-right pixels. So are
+  // the "benign" errors (image data too long, a bad tRNS, a palette index
+  // past the palette): a sound file has none.
+  png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+  png_set_benign_errors(png, 0);
+  png_set_option(png, PNG_IGNORE_ADLER32, 0);  // takes a boolean (PNG_OPTION_OFF would turn it on)
+  png_set_user_limits(png, 65535, 65535);
+  png_set_chunk_malloc_max(png, kChunkLimit);
+  // Only IHDR, PLTE, tRNS, IDAT and IEND are read; every other chunk is
+  // skipped (its CRC still checked), so colour management and text never
+  // reach the pixels.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_compression_buffer_size(png, 1u << 16);  // larger reads of the image data, fewer zlib calls
+  png_read_info(png, info);
+  if (png_get_image_width(png, info) != r->header.width || png_get_image_height(png, info) != r->header.height)
+    png_error(png, "header changed");
+  SetTransforms(r, png, info);
+  const int passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  const uint32_t width = r->header.width, height = r->header.height;
+  const bool palette = r->header.colourType == PNG_COLOR_TYPE_PALETTE;
+  const size_t rowBytes = palette ? width : static_cast<size_t>(width) * 4;
+  if (png_get_rowbytes(png, info) != rowBytes) png_error(png, "unexpected row layout");
+
+  if (passes == 1) {
+    // Row by row, each finished while it is still in the cache.
+    if (palette && (r->indices = static_cast<uint8_t*>(std::malloc(width))) == nullptr) png_error(png, "memory");
+    for (uint32_t y = 0; y < height; ++y) {
+      uint8_t* out = r->pixels + static_cast<size_t>(y) * width * 4;
+      png_read_row(png, palette ? r->indices : out, nullptr);
+      FinishRows(r, r->indices, out, width);
+    }
+  } else {
+    // Adam7 fills every row in seven passes: the whole image first.
+    const size_t count = static_cast<size_t>(width) * height;
+    if (palette && (r->indices = static_cast<uint8_t*>(std::malloc(count))) == nullptr) png_error(png, "memory");
+    if ((r->rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * height))) == nullptr)
+      png_error(png, "memory");
+    uint8_t* base = palette ? r->indices : r->pixels;
+    for (uint32_t y = 0; y < height; ++y) r->rows[y] = base + y * rowBytes;
+    png_read_image(png, r->rows);
+    FinishRows(r, r->indices, r->pixels, count);
+  }
+  // Through IEND: the zlib stream must have ended with a good Adler-32
+  // (libpng reads on to the end of the stream after the last row, even
+  // into later IDAT chunks), and every chunk after it is CRC-checked.
+  png_read_end(png, nullptr);
+}
+
+// The one place that catches libpng's longjmp on reading.
+bool ReadGuarded(Reading* r) {
+  if (setjmp(png_jmpbuf(r->png))) return false;
+  ReadImage(r);
+  return true;
+}
+
+// Decodes the file into `pixels` (width x height x 4, from Measure) as
+// straight or premultiplied RGBA. False on any damage.
+bool Decode(const uint8_t* data, size_t size, const Header& header, uint8_t* pixels, bool premultiply) {
+  Reading r;
+  r.next = data;
+  r.left = size;
+  r.header = header;
+  r.pixels = pixels;
+  r.premultiply = premultiply;
+  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
+  if (r.png == nullptr) return false;
+  r.info = png_create_info_struct(r.png);
+  const bool ok = r.info != nullptr && ReadGuarded(&r);
+  r.Release();
+  return ok;
+}
+
 }  // namespace
 
 bool DecodePng(DecodedImage* image, const uint8_t* data, size_t size) {
-  Decoder decoder;
-  if (!decoder.Open(data, size)) return false;
-  const uint32_t width = decoder.width, height = decoder.height;
-  const size_t count = static_cast<size_t>(width) * height;
+  Header header;
+  if (!Walk(data, size, &header)) return false;
+  const size_t count = static_cast<size_t>(header.width) * header.height;
   uint8_t* pixels = static_cast<uint8_t*>(std::malloc(count * 4));
   if (pixels == nullptr) return false;
-  if (!DecodeInto(decoder.ctx.get(), pixels, count * 4)) {
+  if (!Decode(data, size, header, pixels, true)) {
     std::free(pixels);
     return false;
   }
-  Premultiply(pixels, count);
-  image->width = static_cast<uint16_t>(width);
-  image->height = static_cast<uint16_t>(height);
+  image->width = static_cast<uint16_t>(header.width);
+  image->height = static_cast<uint16_t>(header.height);
   image->pixels = pixels;
   return true;
 }
 
 bool DecodePngRgba(RgbaImage* image, const uint8_t* data, size_t size) {
   *image = RgbaImage{};
-  Decoder decoder;
-  if (!decoder.Open(data, size)) return false;
-  const uint32_t width = decoder.width, height = decoder.height;
+  Header header;
+  if (!Walk(data, size, &header)) return false;
   std::vector<uint8_t> pixels;
-  const size_t length = static_cast<size_t>(width) * height * 4;
   // An allocation failure is a refusal like any other, not an exception.
   try {
-    pixels.resize(length);
+    pixels.resize(static_cast<size_t>(header.width) * header.height * 4);
   } catch (...) {
     return false;
   }
-  if (!DecodeInto(decoder.ctx.get(), pixels.data(), length)) return false;
-  image->width = width;
-  image->height = height;
+  if (!Decode(data, size, header, pixels.data(), false)) return false;
+  image->width = header.width;
+  image->height = header.height;
   image->pixels = std::move(pixels);
   return true;
 }
+
+namespace {
+
+// One encoding, as a plain record released by the caller.
+struct Writing {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  const RgbaImage* image = nullptr;
+  std::vector<uint8_t>* out = nullptr;  // the caller's, outside the guarded frames
+};
+
+void AppendToOutput(png_structp png, png_bytep data, size_t length) {
+  Writing* w = static_cast<Writing*>(png_get_io_ptr(png));
+  bool ok = true;
+  try {
+    w->out->insert(w->out->end(), data, data + length);
+  } catch (...) {
+    ok = false;
+  }
+  if (!ok) png_error(png, "out of memory");  // after the try block: no exception is in flight
+}
+
+void FlushNothing(png_structp) {}
+
+// 8-bit RGBA, not interlaced, at libpng's default compression and filters.
+void WriteImage(Writing* w) {
+  png_set_write_fn(w->png, w, AppendToOutput, FlushNothing);
+  png_set_IHDR(w->png, w->info, w->image->width, w->image->height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(w->png, w->info);
+  const size_t rowBytes = static_cast<size_t>(w->image->width) * 4;
+  for (uint32_t y = 0; y < w->image->height; ++y)
+    png_write_row(w->png, w->image->pixels.data() + y * rowBytes);
+  png_write_end(w->png, w->info);
+}
+
+// The one place that catches libpng's longjmp on writing.
+bool WriteGuarded(Writing* w) {
+  if (setjmp(png_jmpbuf(w->png))) return false;
+  WriteImage(w);
+  return true;
+}
+
+}  // namespace
 
 bool EncodePngRgba(const RgbaImage& image, std::vector<uint8_t>* png) {
   png->clear();
@@ -224,32 +439,14 @@ bool EncodePngRgba(const RgbaImage& image, std::vector<uint8_t>* png) {
   if (image.pixels.size() / 4 / image.width != image.height ||
       image.pixels.size() != static_cast<uint64_t>(image.width) * image.height * 4)
     return false;
-  Context ctx(spng_ctx_new(SPNG_CTX_ENCODER));
-  if (!ctx) return false;
-  spng_ihdr ihdr{};
-  ihdr.width = image.width;
-  ihdr.height = image.height;
-  ihdr.bit_depth = 8;
-  ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
-  if (spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1) != 0 || spng_set_ihdr(ctx.get(), &ihdr) != 0 ||
-      spng_encode_image(ctx.get(), image.pixels.data(), image.pixels.size(), SPNG_FMT_PNG,
-                        SPNG_ENCODE_FINALIZE) != 0)
-    return false;
-  size_t length = 0;
-  int error = 0;
-  void* bytes = spng_get_png_buffer(ctx.get(), &length, &error);
-  if (bytes == nullptr || error != 0) {
-    std::free(bytes);
-    return false;
-  }
-  const uint8_t* begin = static_cast<const uint8_t*>(bytes);
-  bool ok = true;
-  try {
-    png->assign(begin, begin + length);
-  } catch (...) {
-    png->clear();
-    ok = false;
-  }
-  std::free(bytes);  // the buffer is the caller's, allocated with libspng's default malloc
+  Writing w;
+  w.image = &image;
+  w.out = png;
+  w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
+  if (w.png == nullptr) return false;
+  w.info = png_create_info_struct(w.png);
+  const bool ok = w.info != nullptr && WriteGuarded(&w);
+  png_destroy_write_struct(&w.png, w.info != nullptr ? &w.info : nullptr);
+  if (!ok) png->clear();
   return ok;
 }

@@ -1,7 +1,8 @@
 // PNG files written by libpng for the image tests: any colour type, depth
 // and interlacing from plain sample values, plus chunk-level helpers to
-// damage a file in a controlled way. libpng is independent of the decoder
-// under test (libspng), so agreement means both read the format alike.
+// damage a file in a controlled way. The tests compare decoded pixels with
+// the samples set here, never with what a reader returns, so they hold
+// whichever library the decoder is built on.
 #pragma once
 
 #include <png.h>
