@@ -94,8 +94,8 @@ void AppendInstrument(std::vector<uint8_t>& out, const TrackerInstrumentDesc& in
   TrackerPut32(out, 0);  // four bytes the loader keeps and never reads
   TrackerPut16(out, instrument.fadeout);
   for (const TrackerSampleDesc& sample : instrument.samples) {
-    TrackerAppendSampleHeader(out, static_cast<uint32_t>(sample.data.size()), sample);
-    out.insert(out.end(), sample.data.begin(), sample.data.end());
+    TrackerAppendSampleHeader(out, static_cast<uint32_t>(sample.Size()), sample);
+    out.insert(out.end(), sample.Bytes(), sample.Bytes() + sample.Size());
   }
 }
 
@@ -118,8 +118,8 @@ bool WriteTracker(const TrackerModuleDesc& module, std::vector<uint8_t>* out) {
     }
     total += 2 + kKeymapSize + 2 + 12 * 4 * 2 + 14;
     for (const TrackerSampleDesc& sample : instrument.samples) {
-      if (sample.data.size() > UINT32_MAX) return false;
-      total += 17 + sample.data.size();
+      if (sample.Size() > UINT32_MAX) return false;
+      total += 17 + sample.Size();
     }
   }
   std::vector<uint8_t> bytes;

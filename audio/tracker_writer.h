@@ -19,6 +19,13 @@ struct TrackerSampleDesc {
   uint8_t panning = 128;    // 0-255, linear mode only
   int8_t relativeNote = 0;  // linear mode only
   std::vector<uint8_t> data;  // delta-coded bytes as stored (16-bit little-endian when SAMPLE_16BIT)
+  // Bytes kept elsewhere, written instead of `data` when set; they must
+  // outlive WriteTracker (a converter passes its input's bytes this way).
+  const uint8_t* borrowed = nullptr;
+  size_t borrowedSize = 0;
+
+  const uint8_t* Bytes() const { return borrowed ? borrowed : data.data(); }
+  size_t Size() const { return borrowed ? borrowedSize : data.size(); }
 };
 
 struct TrackerInstrumentDesc {

@@ -79,7 +79,7 @@ TEST_F(ConvertedMusic, XmEffectsPlayAsFastTrackerMeansThemTickByTick) {
       .Put(9, 0, {0, 0, 0, 0xC, 0x28})
       .Put(10, 0, {0, 0, 0, 0xE, 0xA3})  // fine volume slide up 3
       .Put(11, 0, {0, 0, 0, 0xE, 0xA0})  // again, from memory
-      .Put(12, 0, {0, 0, 0, 0xE, 0x12})  // fine portamento up 2: 8 linear units
+      .Put(12, 0, {0, 1, 0, 0xE, 0x12})  // the sample's volume again; fine portamento up 2: 8 linear units
       .Put(13, 0, {0, 0, 0, 0xF, 0x03})
       .Put(14, 0, {0, 0, 0, 0xF, 0x96})
       .Put(15, 0, {0, 0, 0, 0xD, 0x05}); // on to row 5 of the next order
@@ -123,6 +123,8 @@ TEST_F(ConvertedMusic, XmEffectsPlayAsFastTrackerMeansThemTickByTick) {
   EXPECT_EQ(Track(0).volume, 46);
   Row();
   EXPECT_EQ(Track(0).period, LinearPeriod(51, 12, 16) - 8);
+  EXPECT_EQ(Track(0).volume, 48);
+  EXPECT_FALSE(Started(0));
   Row();
   EXPECT_EQ(music_->speed, 3u);
   Row();
@@ -247,6 +249,54 @@ TEST_F(ConvertedMusic, ModKeepsFinetunePitchArpeggioPortamentoAndAmigaPanning) {
   EXPECT_EQ(result_.warnings,
             std::vector<std::string>{"pattern 0 row 0 channel 4: note C-2 is outside the Amiga period table's three "
                                      "octaves (C-3 to B-5); it plays at the nearest end"});
+}
+
+TEST_F(ConvertedMusic, PingPongLoopsPlayForwardAndBackThroughAForwardLoop) {
+  xmfile::Module m;
+  xmfile::Sample sample;
+  sample.values = {0, 10, 20, 30, 40, 50, 60};
+  sample.loopType = 2;
+  sample.loopStart = 1;
+  sample.loopLength = 4;  // 10 20 30 40, then back
+  m.instruments.push_back(xmfile::Instrument::Of(sample));
+  ASSERT_NE(Play(m.Bytes()), nullptr);
+  const Sound& sound = Mixer().sounds[music_->instruments[0].samples[0].sound];
+  std::vector<int> values;
+  for (uint32_t i = 0; i < sound.length; ++i) values.push_back(static_cast<int>(std::lround(sound.samples[i] * 128)));
+  EXPECT_EQ(values, (std::vector<int>{0, 10, 20, 30, 40, 30, 20}));
+  EXPECT_EQ(sound.looping, 1);
+  EXPECT_EQ(sound.loopStart, 1u);
+  EXPECT_EQ(sound.loopEnd, 7u);
+}
+
+TEST_F(ConvertedMusic, SampleOffsetsPlayACopyOfTheSampleStartingThere) {
+  xmfile::Module m;
+  xmfile::Sample sample;
+  for (int i = 0; i < 600; ++i) sample.values.push_back(i % 100 - 50);
+  xmfile::Instrument instrument = xmfile::Instrument::Of(sample);
+  instrument.fadeout = 77;
+  m.instruments.push_back(instrument);
+  m.patterns[0]
+      .Put(0, 0, {49, 1, 0, 0x9, 0x02})   // from value 512
+      .Put(1, 0, {49, 1})                 // from the start
+      .Put(2, 0, {50, 1, 0, 0x9, 0x00});  // from 512 again, by memory
+  ASSERT_NE(Play(m.Bytes()), nullptr);
+  ASSERT_EQ(music_->instrumentCount, 2u) << "one copy for the one offset";
+  const Instrument& copy = music_->instruments[1];
+  EXPECT_EQ(copy.fadeout, 77 * 2);
+  const Sound& sound = Mixer().sounds[copy.samples[0].sound];
+  ASSERT_EQ(sound.length, 88u);
+  EXPECT_EQ(std::lround(sound.samples[0] * 128), 512 % 100 - 50);
+  std::vector<int> sounds;
+  for (int row = 0; row < 3; ++row) {
+    Row();
+    EXPECT_TRUE(Started(0));
+    sounds.push_back(Mixer().channels[0].sound.load());
+  }
+  EXPECT_EQ(sounds, (std::vector<int>{copy.samples[0].sound, music_->instruments[0].samples[0].sound,
+                                      copy.samples[0].sound}));
+  EXPECT_EQ(Track(0).period, LinearPeriod(50, 0, 0));
+  EXPECT_TRUE(result_.warnings.empty());
 }
 
 TEST(TrackerConvert, ModTagsSetTheChannelCount) {
@@ -394,7 +444,7 @@ TEST(TrackerConvert, RepeatedWarningsOfAPatternAreOneLineAndUnplayedRowsWarnNoth
   m.channels = 2;
   m.instruments.push_back(xmfile::Instrument::Of(xmfile::Sample::Square()));
   for (int row = 0; row < 10; ++row) m.patterns[0].Put(row, 1, {0, 0, 0, 0x7, 0x44});
-  m.patterns[0].Put(3, 0, {0, 0, 0, 0x9, 0x10}).Put(20, 0, {0, 0, 0, 0xB, 0x01});
+  m.patterns[0].Put(3, 0, {49, 0, 0, 0x9, 0x10}).Put(20, 0, {0, 0, 0, 0xB, 0x01});
   m.patterns.emplace_back();
   m.patterns[1].Put(0, 0, {0, 0, 0, 0x0, 0x37});  // arpeggio in a pattern never played
   m.orders = {0, 0};  // pattern 0 jumps to order 1, which is pattern 0 again: the song loops
@@ -404,7 +454,8 @@ TEST(TrackerConvert, RepeatedWarningsOfAPatternAreOneLineAndUnplayedRowsWarnNoth
   EXPECT_EQ(out.warnings,
             (std::vector<std::string>{
                 "pattern 0 row 0 channel 2: tremolo (effect 7) is not supported; dropped (and 9 more times in this pattern)",
-                "pattern 0 row 3 channel 1: sample offset (effect 9) is not supported; the sample plays from its start",
+                "pattern 0 row 3 channel 1: sample offset (effect 9) on a note without an instrument number is not "
+                "supported; the sample plays from its start",
             }));
 }
 

@@ -19,6 +19,7 @@
 #include <cstdarg>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -44,7 +45,7 @@ enum : uint8_t {
 // The trackers' effect memories that a zero parameter falls back on.
 enum Memory : uint8_t {
   MEM_NONE, MEM_PORTA_UP, MEM_PORTA_DOWN, MEM_TONE, MEM_VOLUME_SLIDE, MEM_GLOBAL_SLIDE, MEM_FINE_UP,
-  MEM_FINE_DOWN, MEM_FINE_VOLUME_UP, MEM_FINE_VOLUME_DOWN, MEM_EXTRA_FINE_UP, MEM_EXTRA_FINE_DOWN, MEM_COUNT,
+  MEM_FINE_DOWN, MEM_FINE_VOLUME_UP, MEM_FINE_VOLUME_DOWN, MEM_EXTRA_FINE_UP, MEM_EXTRA_FINE_DOWN, MEM_OFFSET, MEM_COUNT,
 };
 
 constexpr int kAmigaLowestNote = 37;  // the engine's period table covers notes 37-72
@@ -74,51 +75,110 @@ struct OutCell {
   Memory effectMemory = MEM_NONE;  // param (or its low nibble) 0 means "the last value"
   Memory volumeMemory = MEM_NONE;  // a volume slide carried in the volume column: volumeParam
   uint8_t volumeParam = 0;
+  bool offset = false;  // sample offset on this note: offsetParam x 256 values (0: the last one)
+  uint8_t offsetParam = 0;
 };
 
-struct CellWarning {
-  uint32_t pattern, row, channel;
-  std::string text;
+// Warnings of pattern cells, one entry per pattern and text: the first
+// place (by row, then channel) and how often it happens there. Cells are
+// translated as the song walk first plays them, so rows never played warn
+// nothing.
+class WarningLog {
+ public:
+  explicit WarningLog(size_t patterns) : byPattern_(patterns) {}
+
+  // `fixed` texts are string literals, told apart by their address alone.
+  void Add(uint32_t p, uint32_t r, uint32_t c, const char* text, bool fixed) {
+    for (size_t index : byPattern_[p]) {
+      Entry& e = entries_[index];
+      if (fixed ? e.literal != text : (e.literal != nullptr || e.text != text)) continue;
+      ++e.count;
+      if (std::tie(r, c) < std::tie(e.row, e.channel)) e.row = r, e.channel = c;
+      return;
+    }
+    byPattern_[p].push_back(entries_.size());
+    entries_.push_back({p, r, c, text, fixed ? text : nullptr, 1});
+  }
+
+  // "pattern P row R channel C: text", ordered by place.
+  std::vector<std::string> Lines() {
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+      return std::tie(a.pattern, a.row, a.channel, a.text) < std::tie(b.pattern, b.row, b.channel, b.text);
+    });
+    std::vector<std::string> lines;
+    for (const Entry& e : entries_) {
+      std::string line = Text("pattern %u row %u channel %u: ", e.pattern, e.row, e.channel + 1) + e.text;
+      if (e.count > 1) line += Text(" (and %u more times in this pattern)", static_cast<unsigned>(e.count - 1));
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+ private:
+  struct Entry {
+    uint32_t pattern, row, channel;
+    std::string text;
+    const char* literal;  // the text's address when it is a literal
+    size_t count;
+  };
+  std::vector<Entry> entries_;
+  std::vector<std::vector<size_t>> byPattern_;
 };
 
 class Translator {
  public:
-  Translator(const Song& song, std::vector<CellWarning>* warnings) : song_(song), warnings_(warnings) {}
+  Translator(const Song& song, WarningLog* warnings)
+      : song_(song), warnings_(warnings), instrumentCount_(song.instruments.size()) {}
 
   OutCell Translate(uint32_t p, uint32_t r, uint32_t c, const Cell& in) {
-    p_ = p, r_ = r, c_ = c;
     OutCell out;
+    if ((in.note | in.instrument | in.volume | in.effect | in.param) == 0) return out;  // most cells
+    p_ = p, r_ = r, c_ = c;
     out.note = in.note >= 1 && in.note <= NOTE_KEY_OFF ? in.note : 0;
     out.instrument = in.instrument;
-    if (in.instrument > song_.instruments.size()) {
-      Warn("instrument %u does not exist; the cell's instrument is dropped", in.instrument);
+    if (in.instrument > instrumentCount_) {
+      WarnFormat("instrument %u does not exist; the cell's instrument is dropped", in.instrument);
       out.instrument = 0;
     }
     if (!song_.linear && out.note >= 1 && out.note <= NOTE_LAST &&
         (out.note < kAmigaLowestNote || out.note > kAmigaHighestNote)) {
-      Warn("note %s is outside the Amiga period table's three octaves (C-3 to B-5); it plays at the nearest end",
+      WarnFormat("note %s is outside the Amiga period table's three octaves (C-3 to B-5); it plays at the nearest end",
            NoteName(out.note).c_str());
     }
-    Effect(in, &out);
-    VolumeColumn(in, &out);
+    if (in.effect != 0 || in.param != 0) Effect(in, &out);
+    if (in.volume >= 0x10) VolumeColumn(in, &out);
     // A note with an instrument restarts the volume at the sample's even
     // under tone portamento, which the engine skips: the volume column says it.
     if (out.effect == FX_TONE && out.instrument != 0 && out.note >= 1 && out.note <= NOTE_LAST && out.volume == 0) {
       const Instrument& instrument = song_.instruments[out.instrument - 1];
       uint8_t s = instrument.keymap[out.note - 1];
-      if (s < instrument.samples.size()) out.volume = static_cast<uint8_t>(0x10 + instrument.samples[s].volume);
+      if (s < instrument.samples.size()) out.volume = static_cast<uint8_t>(0x10 + std::min<uint8_t>(instrument.samples[s].volume, 64));
     }
     return out;
   }
 
+  bool quiet = false;  // set while a row is played again: it has warned already
+
  private:
-  void Warn(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+  void Warn(const char* text) {
+    if (!quiet) warnings_->Add(p_, r_, c_, text, true);
+  }
+
+ public:
+  // A warning found by the song walk about a cell of this row.
+  void WarnAt(uint32_t p, uint32_t r, uint32_t c, const char* text) {
+    if (!quiet) warnings_->Add(p, r, c, text, true);
+  }
+
+ private:
+  __attribute__((noinline, cold, format(printf, 2, 3))) void WarnFormat(const char* format, ...) {
+    if (quiet) return;
     char text[256];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    warnings_->push_back({p_, r_, c_, text});
+    warnings_->Add(p_, r_, c_, text, false);
   }
 
   void Set(OutCell* out, uint8_t effect, uint8_t param, Memory memory = MEM_NONE) {
@@ -180,7 +240,15 @@ class Translator {
         Set(out, FX_PANNING, p);
         break;
       case FX_OFFSET:
-        Warn("sample offset (effect 9) is not supported; the sample plays from its start");
+        // The engine starts samples at their beginning; a note with an
+        // instrument plays a copy of its sample that begins at the offset.
+        if (in.note >= 1 && in.note <= NOTE_LAST && in.instrument != 0 && in.instrument <= instrumentCount_) {
+          out->offset = true;
+          out->offsetParam = p;
+        } else if (in.note >= 1 && in.note <= NOTE_LAST) {
+          Warn("sample offset (effect 9) on a note without an instrument number is not supported; the sample plays "
+               "from its start");
+        }
         break;
       case FX_VOLUME_SLIDE:
         Remembered(out, FX_VOLUME_SLIDE, p, MEM_VOLUME_SLIDE);
@@ -240,7 +308,7 @@ class Translator {
         break;
       default:
         if (!song_.mod && (in.effect != 0 || p != 0)) {
-          Warn("effect %c is not supported; dropped", "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[in.effect % 36]);
+          WarnFormat("effect %c is not supported; dropped", "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[in.effect % 36]);
         }
         break;
     }
@@ -331,7 +399,8 @@ class Translator {
   }
 
   const Song& song_;
-  std::vector<CellWarning>* warnings_;
+  WarningLog* warnings_;
+  size_t instrumentCount_;
   uint32_t p_ = 0, r_ = 0, c_ = 0;
 };
 
@@ -363,16 +432,30 @@ uint8_t EngineParam(Memory memory, uint8_t value, bool linear) {
 
 bool NibbleMemory(Memory memory) { return memory >= MEM_FINE_UP; }
 
+// An instrument copied so that one of its samples starts `offset` values in.
+struct OffsetCopy {
+  uint32_t instrument;
+  uint32_t sample;
+  uint32_t offset;
+  bool operator==(const OffsetCopy& o) const {
+    return instrument == o.instrument && sample == o.sample && offset == o.offset;
+  }
+};
+
 class SongWalk {
  public:
-  SongWalk(const Song& song, const std::vector<std::vector<OutCell>>& cells, TrackerModuleDesc* module)
-      : song_(song), cells_(cells), module_(module), channels_(song.channels) {
+  std::vector<OffsetCopy>* offsetCopies = nullptr;  // filled as the walk meets sample offsets
+  size_t sampleCount = 0;                          // samples of the module's own instruments
+
+  SongWalk(const Song& song, Translator* translator, TrackerModuleDesc* module)
+      : song_(song), translator_(translator), module_(module), channels_(song.channels) {
     memory_.assign(channels_, std::array<uint8_t, MEM_COUNT>{});
-    arpeggio_.assign(channels_, false);
+    arpeggio_.assign(channels_, 0);
+    lastNote_.assign(channels_, 0);
     loopRow_.assign(channels_, 0);
     loopCount_.assign(channels_, 0);
     visited_.resize(song.patterns.size());
-    for (size_t p = 0; p < song.patterns.size(); ++p) visited_[p].assign(song.patterns[p].rows, false);
+    for (size_t p = 0; p < song.patterns.size(); ++p) visited_[p].assign(song.patterns[p].rows, 0);
   }
 
   // Walks from order 0, row 0 until the song comes back to a place it has
@@ -441,10 +524,6 @@ class SongWalk {
     return true;
   }
 
-  bool Visited(uint32_t pattern, uint32_t row) const {
-    return pattern < visited_.size() && row < visited_[pattern].size() && visited_[pattern][row];
-  }
-
  private:
   // The flow effects of a row, channel by channel as the trackers read them.
   void Flow(uint32_t p, uint32_t row, int* delay, int* loopTo, int* jump, int* breakTo) {
@@ -475,16 +554,23 @@ class SongWalk {
   void StartStretch() {
     if (!current_.empty()) EndStretch();
     currentRows_ = 0;
+    current_.reserve(64 * channels_ * kCellBytes);
   }
 
   // Appends a row to the stretch, with every remembered parameter resolved.
   // A repeat (pattern delay) keeps only what acts on the later ticks.
   void Emit(uint32_t p, uint32_t row, bool repeat) {
     if (currentRows_ == 0xFFFF) StartStretch();
-    if (!repeat) visited_[p][row] = true;
-    const std::vector<OutCell>& cells = cells_[p];
+    size_t at = current_.size();
+    current_.resize(at + channels_ * kCellBytes);
+    // Rows are translated as they are played; only the first time a row
+    // is played may it warn, so rows never heard warn nothing.
+    translator_->quiet = visited_[p][row] != 0;
+    visited_[p][row] = 1;
+    const Cell* in = &song_.patterns[p].cells[static_cast<size_t>(row) * channels_];
+    bool amiga = !song_.linear;
     for (uint32_t c = 0; c < channels_; ++c) {
-      OutCell cell = cells[static_cast<size_t>(row) * channels_ + c];
+      OutCell cell = translator_->Translate(p, row, c, in[c]);
       if (repeat) {
         cell.note = cell.instrument = 0;
         bool lasting = cell.effect == FX_PORTA_UP || cell.effect == FX_PORTA_DOWN || cell.effect == FX_TONE ||
@@ -494,21 +580,59 @@ class SongWalk {
         if (!(cell.volume >= 0x60 && cell.volume < 0x80)) cell.volume = 0, cell.volumeMemory = MEM_NONE;
       }
       Resolve(c, &cell);
+      if (cell.offset) Offset(p, row, c, &cell);
+      // An instrument without a note sets the volume of the sample playing,
+      // which the engine does not do: the volume column says it.
+      if (cell.note >= 1 && cell.note <= NOTE_LAST) {
+        lastNote_[c] = cell.note;
+      } else if (cell.instrument != 0 && cell.note == 0 && cell.volume == 0 && lastNote_[c] != 0) {
+        const Instrument& instrument = song_.instruments[cell.instrument - 1];
+        uint8_t s = instrument.keymap[lastNote_[c] - 1];
+        if (s < instrument.samples.size()) cell.volume = static_cast<uint8_t>(0x10 + std::min<uint8_t>(instrument.samples[s].volume, 64));
+      }
       // The engine leaves an arpeggio's last note sounding; a quick tone
       // portamento on the next free row brings the pitch back to the note.
-      bool arpeggio = cell.effect == FX_ARPEGGIO && cell.param != 0;
-      if (arpeggio_[c] && !arpeggio && cell.note == 0 && cell.effect == 0 && cell.param == 0) {
-        cell.effect = FX_TONE;
-        cell.param = 0xFF;
+      if (amiga) {
+        bool arpeggio = cell.effect == FX_ARPEGGIO && cell.param != 0;
+        if (arpeggio_[c] && !arpeggio && cell.note == 0 && cell.effect == 0 && cell.param == 0) {
+          cell.effect = FX_TONE;
+          cell.param = 0xFF;
+        }
+        arpeggio_[c] = arpeggio;
       }
-      arpeggio_[c] = arpeggio;
-      uint8_t bytes[kCellBytes] = {cell.note, cell.instrument, cell.volume, cell.effect, cell.param};
-      current_.insert(current_.end(), bytes, bytes + kCellBytes);
+      uint8_t* bytes = &current_[at + c * kCellBytes];
+      bytes[0] = cell.note, bytes[1] = cell.instrument, bytes[2] = cell.volume, bytes[3] = cell.effect;
+      bytes[4] = cell.param;
     }
     ++currentRows_;
   }
 
+  // Points the cell at a copy of its instrument whose sample starts at the offset.
+  void Offset(uint32_t p, uint32_t row, uint32_t c, OutCell* cell) {
+    uint8_t& memory = memory_[c][MEM_OFFSET];
+    if (cell->offsetParam != 0) memory = cell->offsetParam;
+    if (memory == 0 || cell->note == 0) return;
+    uint32_t instrument = cell->instrument - 1u;
+    uint8_t sample = song_.instruments[instrument].keymap[cell->note - 1];
+    if (sample >= song_.instruments[instrument].samples.size()) return;
+    OffsetCopy copy{instrument, sample, memory * 256u};
+    auto found = std::find(offsetCopies->begin(), offsetCopies->end(), copy);
+    size_t index = static_cast<size_t>(found - offsetCopies->begin());
+    if (found == offsetCopies->end()) {
+      // Every copy takes an instrument number (a byte in a cell) and a
+      // sound slot of the 128 that sound effects share too.
+      if (song_.instruments.size() + offsetCopies->size() >= 255 || sampleCount + offsetCopies->size() >= 96) {
+        translator_->WarnAt(p, row, c, "sample offset (effect 9) on more samples than the engine has room for; the "
+                                       "sample plays from its start");
+        return;
+      }
+      offsetCopies->push_back(copy);
+    }
+    cell->instrument = static_cast<uint8_t>(song_.instruments.size() + index + 1);
+  }
+
   void Resolve(uint32_t c, OutCell* cell) {
+    if (cell->effectMemory == MEM_NONE && cell->volumeMemory == MEM_NONE && cell->volumeParam == 0) return;
     std::array<uint8_t, MEM_COUNT>& memory = memory_[c];
     if (cell->effectMemory != MEM_NONE) {
       Memory m = cell->effectMemory;
@@ -538,21 +662,36 @@ class SongWalk {
     }
   }
 
+  // Closes the stretch: the same rows played before share their pattern.
   void EndStretch() {
-    auto found = stretches_.find(current_);
-    size_t index;
-    if (found != stretches_.end()) {
-      index = found->second;
-    } else {
-      index = module_->patterns.size();
+    uint64_t hash = Hash(current_);
+    std::vector<size_t>& candidates = stretches_[hash];
+    size_t index = module_->patterns.size();
+    for (size_t candidate : candidates) {
+      if (module_->patterns[candidate].cells == current_) index = candidate;
+    }
+    if (index == module_->patterns.size()) {
+      candidates.push_back(index);
       TrackerPatternDesc pattern;
       pattern.rows = static_cast<uint16_t>(currentRows_);
-      pattern.cells = current_;
+      pattern.cells = std::move(current_);
       module_->patterns.push_back(std::move(pattern));
-      stretches_.emplace(std::move(current_), index);
     }
     orders_.push_back(index);
     current_.clear();
+  }
+
+  static uint64_t Hash(const std::vector<uint8_t>& bytes) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ bytes.size();
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+      uint64_t word;
+      std::memcpy(&word, &bytes[i], 8);
+      h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+      h ^= h >> 32;
+    }
+    for (; i < bytes.size(); ++i) h = (h ^ bytes[i]) * 0x100000001B3ull;
+    return h;
   }
 
   bool Finish(size_t restart, std::string* error) {
@@ -573,17 +712,18 @@ class SongWalk {
   }
 
   const Song& song_;
-  const std::vector<std::vector<OutCell>>& cells_;
+  Translator* translator_;
   TrackerModuleDesc* module_;
   uint32_t channels_;
   std::vector<std::array<uint8_t, MEM_COUNT>> memory_;
-  std::vector<bool> arpeggio_;
+  std::vector<uint8_t> arpeggio_;
+  std::vector<uint8_t> lastNote_;  // the last note started on each channel, for its sample's volume
   std::vector<uint32_t> loopRow_;
   std::vector<uint32_t> loopCount_;
-  std::vector<std::vector<bool>> visited_;
+  std::vector<std::vector<uint8_t>> visited_;
   std::vector<uint8_t> current_;
   uint32_t currentRows_ = 0;
-  std::map<std::vector<uint8_t>, size_t> stretches_;
+  std::map<uint64_t, std::vector<size_t>> stretches_;  // cell hash -> patterns with it
   std::vector<size_t> orders_;
 };
 
@@ -599,6 +739,9 @@ std::vector<int32_t> SampleValues(const Sample& sample) {
   return values;
 }
 
+struct SampleOut;
+void StartAt(SampleOut* s, uint32_t offset);
+
 struct SampleOut {
   std::vector<int32_t> values;
   bool sixteenBit;
@@ -613,6 +756,27 @@ void UnrollPingPong(SampleOut* s) {
   s->values.resize(end);
   for (uint32_t i = end - 2; i > start; --i) s->values.push_back(s->values[i]);
   s->loopLength = static_cast<uint32_t>(s->values.size()) - start;
+}
+
+// The sample as heard from `offset` on: what lies before is cut, and a
+// loop that began earlier is appended after the part up to its end.
+void StartAt(SampleOut* s, uint32_t offset) {
+  uint32_t length = static_cast<uint32_t>(s->values.size());
+  uint32_t loopEnd = s->loopStart + s->loopLength;
+  if (s->loopLength == 0) {
+    // Past the end of a sample without a loop nothing is heard.
+    s->values.erase(s->values.begin(), s->values.begin() + std::min(offset, length));
+    return;
+  }
+  if (offset >= loopEnd) offset = s->loopStart;
+  std::vector<int32_t> out(s->values.begin() + offset, s->values.begin() + loopEnd);
+  if (offset <= s->loopStart) {
+    s->loopStart -= offset;
+  } else {
+    out.insert(out.end(), s->values.begin() + s->loopStart, s->values.begin() + loopEnd);
+    s->loopStart = loopEnd - offset;
+  }
+  s->values = std::move(out);
 }
 
 // Resamples so that the sample, played at the rate of an untuned one,
@@ -669,7 +833,10 @@ Envelope ConvertEnvelope(const SourceEnvelope& in, unsigned number, const char* 
   }
   if (count == 0) return e;
   e.flags = ENVELOPE_ON;
-  for (int p = 0; p < count; ++p) e.points[p] = in.points[p];
+  for (int p = 0; p < count; ++p) {
+    e.points[p] = in.points[p];
+    e.points[p].y = std::min<uint16_t>(e.points[p].y, 64);  // the trackers' range; panning's centre is 32
+  }
   e.pointCount = count;
   if (count == 1) e.points[e.pointCount++] = {0xFFFF, in.points[0].y};  // one point: a constant
   if ((in.flags & 2) && in.sustainPoint < count) {
@@ -689,8 +856,11 @@ Envelope ConvertEnvelope(const SourceEnvelope& in, unsigned number, const char* 
   return e;
 }
 
+// `offset` > 0 converts only sample `only` of the instrument, starting there
+// (the copies sample offsets play).
 bool ConvertInstrument(const Song& song, unsigned number, const Instrument& in, TrackerInstrumentDesc* out,
-                       std::vector<std::string>* warnings, std::string* error) {
+                       std::vector<std::string>* warnings, std::string* error, uint32_t only = 0,
+                       uint32_t offset = 0) {
   if (in.samples.empty()) return true;
   // The engine's keymap is indexed by the note itself, so note 96 shares
   // the entry of note 95.
@@ -714,7 +884,8 @@ bool ConvertInstrument(const Song& song, unsigned number, const Instrument& in, 
   if (in.vibratoDepth != 0) {
     warnings->push_back(Text("instrument %u: automatic vibrato is not supported; dropped", number));
   }
-  for (size_t s = 0; s < in.samples.size(); ++s) {
+  if (offset > 0) out->keymap.fill(0);
+  for (size_t s = offset > 0 ? only : 0; s < (offset > 0 ? only + 1 : in.samples.size()); ++s) {
     const Sample& sample = in.samples[s];
     TrackerSampleDesc desc;
     desc.volume = std::min<uint8_t>(sample.volume, 64);
@@ -731,13 +902,17 @@ bool ConvertInstrument(const Song& song, unsigned number, const Instrument& in, 
     if (sample.loop == LoopKind::None) loopLength = 0;
     // Amiga periods ignore relative note and finetune: they go into the data.
     double semitones = song.linear ? 0.0 : sample.relativeNote + sample.finetune / 128.0;
-    bool rewrite = !sample.deltaCoded || (sample.loop == LoopKind::PingPong && loopLength > 0) || semitones != 0.0;
+    bool rewrite = !sample.deltaCoded || (sample.loop == LoopKind::PingPong && loopLength > 0) || semitones != 0.0 ||
+                   offset > 0;
     if (!rewrite) {
-      desc.data.assign(sample.data, sample.data + static_cast<size_t>(sample.length) * (sample.sixteenBit ? 2 : 1));
+      // Delta coding is the same in both formats: the bytes are used as they are.
+      desc.borrowed = sample.data;
+      desc.borrowedSize = static_cast<size_t>(sample.length) * (sample.sixteenBit ? 2 : 1);
       desc.type = sample.sixteenBit ? SAMPLE_16BIT : 0;
     } else {
       SampleOut values{SampleValues(sample), sample.sixteenBit, loopStart, loopLength};
       if (sample.loop == LoopKind::PingPong) UnrollPingPong(&values);
+      if (offset > 0) StartAt(&values, offset);
       if (semitones != 0.0 && !values.values.empty() && !Retune(&values, semitones)) {
         *error = Text("instrument %u sample %u: too long once tuned", number, static_cast<unsigned>(s));
         return false;
@@ -777,21 +952,17 @@ bool BuildTracker(const Song& song, std::vector<uint8_t>* trk, std::vector<std::
     module.bpm = 125;
   }
 
-  std::vector<CellWarning> cellWarnings;
-  std::vector<std::vector<OutCell>> cells(song.patterns.size());
+  WarningLog cellWarnings(song.patterns.size());
   Translator translator(song, &cellWarnings);
-  for (size_t p = 0; p < song.patterns.size(); ++p) {
-    const Pattern& pattern = song.patterns[p];
-    cells[p].resize(pattern.cells.size());
-    for (size_t i = 0; i < pattern.cells.size(); ++i) {
-      cells[p][i] = translator.Translate(static_cast<uint32_t>(p), static_cast<uint32_t>(i / song.channels),
-                                         static_cast<uint32_t>(i % song.channels), pattern.cells[i]);
-    }
-  }
-  SongWalk walk(song, cells, &module);
+  size_t sampleTotal = 0;
+  for (const Instrument& instrument : song.instruments) sampleTotal += instrument.samples.size();
+  std::vector<OffsetCopy> offsetCopies;
+  SongWalk walk(song, &translator, &module);
+  walk.offsetCopies = &offsetCopies;
+  walk.sampleCount = sampleTotal;
   if (!walk.Run(&songWarnings, error)) return false;
 
-  size_t sampleTotal = 0;
+  sampleTotal = 0;
   module.instruments.resize(song.instruments.size());
   for (size_t i = 0; i < song.instruments.size(); ++i) {
     if (!ConvertInstrument(song, static_cast<unsigned>(i + 1), song.instruments[i], &module.instruments[i],
@@ -800,36 +971,23 @@ bool BuildTracker(const Song& song, std::vector<uint8_t>* trk, std::vector<std::
     }
     sampleTotal += module.instruments[i].samples.size();
   }
+  for (const OffsetCopy& copy : offsetCopies) {
+    TrackerInstrumentDesc instrument;
+    std::vector<std::string> repeated;  // the original instrument has said it all
+    if (!ConvertInstrument(song, copy.instrument + 1, song.instruments[copy.instrument], &instrument, &repeated, error,
+                           copy.sample, copy.offset)) {
+      return false;
+    }
+    module.instruments.push_back(std::move(instrument));
+    ++sampleTotal;
+  }
   if (sampleTotal > kSoundSlots) {
     songWarnings.push_back(Text("song: %u samples, but the engine has 128 sound slots shared with sound effects; the "
                                 "samples past the free slots stay silent",
                                 static_cast<unsigned>(sampleTotal)));
   }
 
-  // Cell warnings of rows that are played, one line per pattern and kind:
-  // the first place it happens, and how many more there are.
-  std::map<std::pair<uint32_t, std::string>, std::pair<size_t, size_t>> merged;  // -> (first, count)
-  for (size_t w = 0; w < cellWarnings.size(); ++w) {
-    const CellWarning& warning = cellWarnings[w];
-    if (!walk.Visited(warning.pattern, warning.row)) continue;
-    auto key = std::make_pair(warning.pattern, warning.text);
-    auto found = merged.find(key);
-    if (found == merged.end()) {
-      merged.emplace(key, std::make_pair(w, size_t{1}));
-    } else {
-      ++found->second.second;
-    }
-  }
-  std::vector<std::pair<size_t, size_t>> firsts;
-  for (const auto& entry : merged) firsts.push_back(entry.second);
-  std::sort(firsts.begin(), firsts.end());
-  warnings->clear();
-  for (const auto& [first, count] : firsts) {
-    const CellWarning& w = cellWarnings[first];
-    std::string line = Text("pattern %u row %u channel %u: ", w.pattern, w.row, w.channel + 1) + w.text;
-    if (count > 1) line += Text(" (and %u more times in this pattern)", static_cast<unsigned>(count - 1));
-    warnings->push_back(line);
-  }
+  *warnings = cellWarnings.Lines();
   warnings->insert(warnings->end(), songWarnings.begin(), songWarnings.end());
 
   if (!WriteTracker(module, trk)) {

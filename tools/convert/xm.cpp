@@ -28,6 +28,32 @@ std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 
   return text;
 }
 
+// For each combination of the five field bits of a packed cell: how many
+// bytes follow the flag byte, where each field lies after it (0 = the flag
+// byte itself for an absent field) and a mask that clears absent ones.
+struct PackedFieldTable {
+  uint8_t count[32];
+  uint8_t place[32][5];
+  uint8_t mask[32][5];
+};
+
+constexpr PackedFieldTable MakePackedFieldTable() {
+  PackedFieldTable table{};
+  for (int bits = 0; bits < 32; ++bits) {
+    uint8_t next = 1;
+    for (int f = 0; f < 5; ++f) {
+      bool present = (bits >> f) & 1;
+      table.place[bits][f] = present ? next : 0;
+      table.mask[bits][f] = present ? 0xFF : 0;
+      next = static_cast<uint8_t>(next + (present ? 1 : 0));
+    }
+    table.count[bits] = static_cast<uint8_t>(next - 1);
+  }
+  return table;
+}
+
+constexpr PackedFieldTable kPackedFields = MakePackedFieldTable();
+
 bool ReadPattern(ByteReader& in, uint32_t index, uint32_t channels, Pattern* pattern, std::string* error) {
   size_t start = in.offset;
   uint32_t headerLength = in.U32();
@@ -57,22 +83,34 @@ bool ReadPattern(ByteReader& in, uint32_t index, uint32_t channels, Pattern* pat
   if (packedSize == 0) return true;  // an empty pattern stores nothing
   size_t at = 0;
   for (Cell& cell : pattern->cells) {
+    // A cell is five plain bytes, or a flag byte (bit 7 set) naming which
+    // of the five follow.
     if (at >= packedSize) {
       *error = Format("pattern %u: its packed data end before its last row", index);
       return false;
     }
     uint8_t first = packed[at];
-    uint8_t fields = (first & 0x80) ? (first & 0x1F) : 0x1F;
-    if (first & 0x80) ++at;
-    uint8_t* targets[5] = {&cell.note, &cell.instrument, &cell.volume, &cell.effect, &cell.param};
-    for (int f = 0; f < 5; ++f) {
-      if (!(fields & (1 << f))) continue;
-      if (at >= packedSize) {
-        *error = Format("pattern %u: its packed data end inside a cell", index);
-        return false;
-      }
-      *targets[f] = packed[at++];
+    size_t need = (first & 0x80) ? 1u + kPackedFields.count[first & 0x1F] : 5u;
+    if (packedSize - at < need) {
+      *error = Format("pattern %u: its packed data end inside a cell", index);
+      return false;
     }
+    if (!(first & 0x80)) {
+      cell = {packed[at], packed[at + 1], packed[at + 2], packed[at + 3], packed[at + 4]};
+      at += 5;
+      continue;
+    }
+    // The five fields are read side by side from the table's places; a
+    // field that is not there reads the flag byte and is then cleared.
+    const uint8_t* fields = packed + at;
+    const uint8_t* place = kPackedFields.place[first & 0x1F];
+    const uint8_t* mask = kPackedFields.mask[first & 0x1F];
+    cell.note = fields[place[0]] & mask[0];
+    cell.instrument = fields[place[1]] & mask[1];
+    cell.volume = fields[place[2]] & mask[2];
+    cell.effect = fields[place[3]] & mask[3];
+    cell.param = fields[place[4]] & mask[4];
+    at += need;
   }
   return true;
 }
