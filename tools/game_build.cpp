@@ -10,6 +10,7 @@
 #include "tools/game_build.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
