@@ -9,6 +9,8 @@ int RunRunCommand(int argc, char** argv);
 int RunNewCommand(int argc, char** argv);
 int RunConvertCommand(int argc, char** argv);
 
-// `convert` for Tiled maps (.tmx, .tmj): writes the map's files into
-// outDir; with `strict`, warnings are errors. Returns the exit code.
+// Converts a Tiled map (.tmx or .tmj) into outDir: STEM.png, STEM.LAYER.map
+// per tile layer and STEM.lua. Prints "warning: FILE: ..." and
+// "error: FILE: ..." lines; --strict makes warnings errors. Writes nothing on
+// failure. Returns the exit code (0 or 1).
 int RunConvertMap(const char* inputPath, const char* outDir, bool strict);

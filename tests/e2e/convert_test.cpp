@@ -58,10 +58,11 @@ TEST(ConvertCommand, WarnsConvertsAndWithStrictWritesNothing) {
   EXPECT_EQ(missing.err.rfind("error: " + dir / "none.mod" + ": cannot read", 0), 0u) << missing.err;
   EXPECT_FALSE(Exists(dir / "none.trk"));
 
-  // Maps go to the Tiled converter, which reports a missing map the same way.
+  // Tiled maps go to their own converter (tested in tiled_map_test.cpp).
   RunResult map = RunProcess({ToolPath(), "convert", dir / "level.tmx", "-o", dir / "maps"});
   EXPECT_EQ(map.exitCode, 1);
   EXPECT_EQ(map.err, "error: " + dir / "level.tmx" + ": cannot read the map\n");
+  EXPECT_FALSE(Exists(dir / "maps"));
 }
 
 TEST(ConvertCommand, BadArgumentsPrintTheUsageAndHelpWorks) {

@@ -52,6 +52,7 @@ class Converter {
   const RgbaImage* Image(const TiledImage& image, const std::string& owner);
   bool Resolve(uint32_t gid, TileSource* source, std::string* why);
   bool UseVariant(uint32_t gid, const std::string& where);
+  bool AddVariant(uint32_t gid, const std::string& where, std::vector<uint32_t>* pending);
   bool BakeAtlas();
   uint16_t CellOf(uint32_t gid) const;
   void WriteMaps(const std::string& stem, const std::string& entryPrefix);
@@ -70,6 +71,7 @@ class Converter {
   std::map<uint64_t, std::string> firstUse_;  // where each variant was first seen, for messages
   std::map<std::string, std::unique_ptr<RgbaImage>> images_;
   std::set<const TiledTileset*> warnedSets_;
+  std::map<uint64_t, const TiledTile*> animations_;  // variant key -> its animated tile
   std::vector<std::string> layerEntries_;
   RgbaImage atlas_;
   int atlasColumns_ = 1;
@@ -110,6 +112,7 @@ bool Converter::Run(const std::string& stem, const std::string& entryPrefix) {
       std::string where = "layer \"" + tileLayers_[l]->name + "\" cell (" + std::to_string(i % width_) + ", " +
                           std::to_string(i / width_) + ")";
       if (!UseVariant(grid[i], where)) return false;
+      if (variants_.size() > kMaxVariants) break;  // refused below
     }
   }
   for (TiledLayer& layer : map_.layers) {
@@ -296,8 +299,9 @@ bool Converter::Resolve(uint32_t gid, TileSource* source, std::string* why) {
   return false;
 }
 
-// Checks a gid drawn by a cell or a tile object and records its variant.
-bool Converter::UseVariant(uint32_t gid, const std::string& where) {
+// Checks a gid drawn by a cell or a tile object and records its variant;
+// the frames of an animated tile go to *pending.
+bool Converter::AddVariant(uint32_t gid, const std::string& where, std::vector<uint32_t>* pending) {
   TileSource source;
   std::string why;
   if (!Resolve(gid, &source, &why)) return Fail(error_.empty() ? where + ": " + why : error_);
@@ -315,14 +319,35 @@ bool Converter::UseVariant(uint32_t gid, const std::string& where) {
     const std::string name = "tileset \"" + set->name + "\"";
     if (set->offsetX || set->offsetY) Warn(name + ": its drawing offset is dropped; tiles are drawn on the grid");
     if (set->hasWangSets) Warn(name + ": Wang and terrain sets are editing aids and are skipped");
-    for (const TiledTile& tile : set->tiles) {
-      if (tile.animated) {
-        Warn(name + ": tile animations are skipped; animated tiles show their own image");
-        break;
-      }
+  }
+  const uint64_t key = uint64_t{gid & kGidMask} << 1 | (transposed ? 1 : 0);
+  variants_[key] = 0;
+  // An animated tile brings its frames into the image, turned like the
+  // tile, so a game can step through them with SetTile.
+  const uint32_t local = (gid & kGidMask) - set->firstGid;
+  for (const TiledTile& tile : set->tiles) {
+    if (tile.id != local || tile.frames.empty()) continue;
+    animations_[key] = &tile;
+    for (const auto& frame : tile.frames) {
+      const uint64_t frameGid = uint64_t{set->firstGid} + frame.first;
+      if (frameGid > kGidMask) return Fail(where + ": an animation frame names no tile");
+      const uint32_t frameCell = static_cast<uint32_t>(frameGid) | (transposed ? kGidFlipD : 0);
+      if (!variants_.count(frameGid << 1 | (transposed ? 1 : 0))) pending->push_back(frameCell);
     }
   }
-  variants_[uint64_t{gid & kGidMask} << 1 | (transposed ? 1 : 0)] = 0;
+  return true;
+}
+
+// A variant and, through a work list rather than recursion (frames can be
+// animated too), every animation frame it brings.
+bool Converter::UseVariant(uint32_t gid, const std::string& where) {
+  std::vector<uint32_t> pending = {gid};
+  for (size_t i = 0; i < pending.size(); ++i) {
+    const uint32_t next = pending[i];
+    if (i > 0 && variants_.count(uint64_t{next & kGidMask} << 1 | ((next & kGidFlipD) ? 1 : 0))) continue;
+    if (!AddVariant(next, i ? where + ": animation frame" : where, &pending)) return false;
+    if (variants_.size() > kMaxVariants) break;  // refused by the caller; no need to go on
+  }
   return true;
 }
 
@@ -494,7 +519,23 @@ void Converter::WriteLua(const std::string& stem, const std::string& entryPrefix
   }
   s += "  properties = ";
   LuaProperties(map_.properties, &s);
-  s += ",\n  layers = {\n";
+  s += ",\n";
+  // Animated tiles by their tile number in the image: frames as tile numbers
+  // (turned like the tile) and durations in milliseconds.
+  s += "  animations = {";
+  for (const auto& a : animations_) {
+    const TiledTileset* set = TilesetOf(static_cast<uint32_t>(a.first >> 1));
+    s += "\n    [" + std::to_string(variants_.at(a.first)) + "] = {";
+    for (size_t i = 0; i < a.second->frames.size(); ++i) {
+      const auto& frame = a.second->frames[i];
+      const uint64_t frameKey = (uint64_t{set->firstGid} + frame.first) << 1 | (a.first & 1);
+      s += (i ? ", " : " ") + std::string("{ tile = ") + std::to_string(variants_.at(frameKey)) +
+           ", duration = " + std::to_string(frame.second) + " }";
+    }
+    s += " },";
+  }
+  s += animations_.empty() ? "},\n" : "\n  },\n";
+  s += "  layers = {\n";
   size_t tileIndex = 0;
   for (const TiledLayer& layer : map_.layers) {
     if (layer.kind != TiledLayer::kTiles) continue;

@@ -4,6 +4,7 @@
 // belongs is refused, not read as 0.
 #include <cjson/cJSON.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -89,7 +90,8 @@ struct JsonReader {
   bool Data(const cJSON* layer, const cJSON* data, int64_t count, const std::string& where, std::vector<uint32_t>* gids);
   bool LayerCommon(const cJSON* o, const TiledLayer& parent, TiledLayer* layer);
   bool TileLayer(const cJSON* o, bool infinite, TiledLayer* layer);
-  bool ObjectLayer(const cJSON* o, TiledLayer* layer);
+  bool ObjectFields(const cJSON* j, TiledObject* object);
+  bool ObjectLayer(const cJSON* o, const std::vector<TiledTileset>& tilesets, TiledLayer* layer);
   bool Layers(const cJSON* list, const TiledLayer& group, int depth, TiledMap* map);
 };
 
@@ -198,7 +200,17 @@ bool JsonReader::Tileset(const cJSON* o, TiledTileset* set) {
         return false;
       }
     }
-    tile.animated = cJSON_GetObjectItemCaseSensitive(t, "animation") != nullptr;
+    const cJSON* animation = cJSON_GetObjectItemCaseSensitive(t, "animation");
+    if (animation && !cJSON_IsArray(animation)) return Fail(where, "an animation is not a list");
+    const cJSON* frame;
+    cJSON_ArrayForEach(frame, animation) {
+      int64_t tileId, duration;
+      if (!Int(frame, "tileid", 0, 0, kGidMask, where, &tileId) ||
+          !Int(frame, "duration", 0, 0, 0x7fffffff, where, &duration)) {
+        return false;
+      }
+      tile.frames.emplace_back(static_cast<uint32_t>(tileId), static_cast<int>(duration));
+    }
     set->tiles.push_back(std::move(tile));
   }
   return true;
@@ -283,53 +295,78 @@ bool JsonReader::TileLayer(const cJSON* o, bool infinite, TiledLayer* layer) {
   return true;
 }
 
-bool JsonReader::ObjectLayer(const cJSON* o, TiledLayer* layer) {
+// Reads an object's fields over what *object holds already (a template's
+// values, or the defaults): only what the JSON states changes.
+bool JsonReader::ObjectFields(const cJSON* j, TiledObject* object) {
+  int64_t gid;
+  if (!Int(j, "id", object->id, 0, int64_t{1} << 40, "object", &object->id)) return false;
+  const std::string at = "object " + std::to_string(object->id);
+  std::string className;
+  if (!Number(j, "x", object->x, at, &object->x) || !Number(j, "y", object->y, at, &object->y) ||
+      !Number(j, "width", object->width, at, &object->width) ||
+      !Number(j, "height", object->height, at, &object->height) ||
+      !Number(j, "rotation", object->rotation, at, &object->rotation) ||
+      !Flag(j, "visible", object->visible, at, &object->visible) ||
+      !Int(j, "gid", object->gid, 0, 0xffffffffll, at, &gid) || !String(j, "name", at, &object->name) ||
+      !String(j, "type", at, &object->type) || !String(j, "class", at, &className)) {
+    return false;
+  }
+  // Tiled 1.9 wrote an object's class as "class", other versions as "type".
+  const cJSON* typeItem = cJSON_GetObjectItemCaseSensitive(j, "type");
+  if (!className.empty() && (!typeItem || object->type.empty())) object->type = className;
+  object->gid = static_cast<uint32_t>(gid);
+  if (object->gid) object->shape = "tile";
+  if (cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(j, "ellipse"))) object->shape = "ellipse";
+  if (cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(j, "point"))) object->shape = "point";
+  for (const char* kind : {"polygon", "polyline"}) {
+    const cJSON* points = cJSON_GetObjectItemCaseSensitive(j, kind);
+    if (!points) continue;
+    if (!cJSON_IsArray(points)) return Fail(at, std::string("\"") + kind + "\" is not a list");
+    object->shape = kind;
+    object->points.clear();
+    const cJSON* p;
+    cJSON_ArrayForEach(p, points) {
+      double px, py;
+      if (!cJSON_IsObject(p) || !Number(p, "x", 0, at, &px) || !Number(p, "y", 0, at, &py)) {
+        return Fail(at, "malformed points");
+      }
+      object->points.emplace_back(px, py);
+    }
+  }
+  if (const cJSON* text = cJSON_GetObjectItemCaseSensitive(j, "text")) {
+    object->shape = "text";
+    if (!String(text, "text", at, &object->text)) return false;
+  }
+  // The object's properties replace the template's of the same name.
+  std::vector<TiledProperty> own;
+  if (!Properties(j, at, &own)) return false;
+  for (TiledProperty& p : own) {
+    auto same = std::find_if(object->properties.begin(), object->properties.end(),
+                             [&](const TiledProperty& q) { return q.name == p.name; });
+    if (same != object->properties.end()) *same = std::move(p);
+    else object->properties.push_back(std::move(p));
+  }
+  return true;
+}
+
+bool JsonReader::ObjectLayer(const cJSON* o, const std::vector<TiledTileset>& tilesets, TiledLayer* layer) {
   layer->kind = TiledLayer::kObjects;
   const cJSON* objects = cJSON_GetObjectItemCaseSensitive(o, "objects");
   if (objects && !cJSON_IsArray(objects)) return Fail("layer \"" + layer->name + "\"", "\"objects\" is not a list");
   const cJSON* j;
   cJSON_ArrayForEach(j, objects) {
     TiledObject object;
-    int64_t gid;
-    const std::string where = "layer \"" + layer->name + "\" object";
-    if (!Int(j, "id", 0, 0, int64_t{1} << 40, where, &object.id)) return false;
-    const std::string at = "object " + std::to_string(object.id);
-    std::string className;
-    if (!Number(j, "x", 0, at, &object.x) || !Number(j, "y", 0, at, &object.y) ||
-        !Number(j, "width", 0, at, &object.width) || !Number(j, "height", 0, at, &object.height) ||
-        !Number(j, "rotation", 0, at, &object.rotation) || !Flag(j, "visible", true, at, &object.visible) ||
-        !Int(j, "gid", 0, 0, 0xffffffffll, at, &gid) || !String(j, "name", at, &object.name) ||
-        !String(j, "type", at, &object.type) || !String(j, "class", at, &className)) {
+    std::string source;
+    if (!Int(j, "id", 0, 0, int64_t{1} << 40, "layer \"" + layer->name + "\" object", &object.id) ||
+        !String(j, "template", "object " + std::to_string(object.id), &source)) {
       return false;
     }
-    if (object.type.empty()) object.type = className;
-    object.gid = static_cast<uint32_t>(gid);
-    if (object.gid) object.shape = "tile";
-    if (cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(j, "ellipse"))) object.shape = "ellipse";
-    if (cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(j, "point"))) object.shape = "point";
-    if (cJSON_GetObjectItemCaseSensitive(j, "template")) {
-      ctx->Warn(at + ": object templates are not read; only what the map itself stores about the object is kept");
+    if (!source.empty() && !ApplyTiledTemplate(TiledResolve(basePath, source), tilesets, ctx, &object)) return false;
+    if (!ObjectFields(j, &object)) return false;
+    if (object.shape == "text") {
+      ctx->Warn("object " + std::to_string(object.id) + ": a text object keeps its string and box; its font, "
+                "colour and alignment are dropped");
     }
-    for (const char* kind : {"polygon", "polyline"}) {
-      const cJSON* points = cJSON_GetObjectItemCaseSensitive(j, kind);
-      if (!points) continue;
-      if (!cJSON_IsArray(points)) return Fail(at, std::string("\"") + kind + "\" is not a list");
-      object.shape = kind;
-      const cJSON* p;
-      cJSON_ArrayForEach(p, points) {
-        double px, py;
-        if (!cJSON_IsObject(p) || !Number(p, "x", 0, at, &px) || !Number(p, "y", 0, at, &py)) {
-          return Fail(at, "malformed points");
-        }
-        object.points.emplace_back(px, py);
-      }
-    }
-    if (const cJSON* text = cJSON_GetObjectItemCaseSensitive(j, "text")) {
-      object.shape = "text";
-      if (!String(text, "text", at, &object.text)) return false;
-      ctx->Warn(at + ": a text object keeps its string and box; its font, colour and alignment are dropped");
-    }
-    if (!Properties(j, at, &object.properties)) return false;
     layer->objects.push_back(std::move(object));
   }
   return true;
@@ -357,7 +394,7 @@ bool JsonReader::Layers(const cJSON* list, const TiledLayer& group, int depth, T
     if (type == "tilelayer") {
       if (!TileLayer(o, map->infinite, &layer)) return false;
     } else if (type == "objectgroup") {
-      if (!ObjectLayer(o, &layer)) return false;
+      if (!ObjectLayer(o, map->tilesets, &layer)) return false;
     } else {
       return Fail("layer \"" + layer.name + "\"", "unknown layer type \"" + type + "\"");
     }
@@ -419,4 +456,24 @@ bool ReadTmj(const std::string& path, const std::vector<uint8_t>& bytes, TiledRe
   TiledLayer top;
   const cJSON* layers = cJSON_GetObjectItemCaseSensitive(o, "layers");
   return layers ? reader.Layers(layers, top, 0, map) : true;
+}
+
+bool ReadTemplateJson(const std::string& path, const std::vector<uint8_t>& bytes, TiledReadContext* ctx,
+                      TiledTemplate* out) {
+  JsonPtr root = ParseJson(bytes);
+  if (!root || !cJSON_IsObject(root.get())) return ctx->Fail(path + ": not well-formed JSON");
+  JsonReader reader{path, ctx, path};
+  const cJSON* object = cJSON_GetObjectItemCaseSensitive(root.get(), "object");
+  if (!cJSON_IsObject(object)) return reader.Fail("", "not a Tiled object template");
+  if (const cJSON* tileset = cJSON_GetObjectItemCaseSensitive(root.get(), "tileset")) {
+    int64_t firstGid;
+    std::string source;
+    if (!reader.Int(tileset, "firstgid", 0, 0, kGidMask, "tileset", &firstGid) ||
+        !reader.String(tileset, "source", "tileset", &source)) {
+      return false;
+    }
+    out->firstGid = static_cast<uint32_t>(firstGid);
+    out->tilesetPath = TiledResolve(path, source);
+  }
+  return reader.ObjectFields(object, &out->object);
 }

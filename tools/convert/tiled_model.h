@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,7 @@ struct TiledTile {
   bool hasImage = false;  // image-collection tilesets
   TiledImage image;
   int x = 0, y = 0, width = -1, height = -1;  // sub-rectangle of the image; -1: all of it
-  bool animated = false;
+  std::vector<std::pair<uint32_t, int>> frames;  // animation: tile id in the same tileset, milliseconds
 };
 
 struct TiledTileset {
@@ -105,8 +106,17 @@ struct TiledMap {
   std::vector<TiledLayer> layers;
 };
 
+// An object template (.tx XML or .tj JSON): the object's defaults, and the
+// tileset its gid counts in (firstGid 0: none).
+struct TiledTemplate {
+  TiledObject object;
+  uint32_t firstGid = 0;
+  std::string tilesetPath;
+};
+
 // What a reader needs: file access, where warnings go, and the first error.
 struct TiledReadContext {
+  std::map<std::string, TiledTemplate> templates;  // read once each, by path
   const ReadFileFn* readFile = nullptr;
   std::vector<std::string>* warnings = nullptr;
   std::string error;
@@ -125,6 +135,15 @@ bool ReadTmj(const std::string& path, const std::vector<uint8_t>& bytes, TiledRe
 bool ReadTsx(const std::string& path, const std::vector<uint8_t>& bytes, TiledReadContext* ctx, TiledTileset* set);
 bool ReadTsj(const std::string& path, const std::vector<uint8_t>& bytes, TiledReadContext* ctx, TiledTileset* set);
 bool ReadExternalTileset(const std::string& path, TiledReadContext* ctx, TiledTileset* set);
+bool ReadTemplateXml(const std::string& path, const std::vector<uint8_t>& bytes, TiledReadContext* ctx,
+                     TiledTemplate* out);
+bool ReadTemplateJson(const std::string& path, const std::vector<uint8_t>& bytes, TiledReadContext* ctx,
+                      TiledTemplate* out);
+// Starts *object from the template at path: its fields, properties and tile
+// (the gid moved into the map's numbering). The instance's own fields are
+// read over it afterwards.
+bool ApplyTiledTemplate(const std::string& path, const std::vector<TiledTileset>& tilesets, TiledReadContext* ctx,
+                        TiledObject* object);
 
 // Shared helpers (tiled_data.cpp).
 // The folder part of a path, with its trailing '/', or "" when there is none.

@@ -4,6 +4,7 @@
 // and a hidden group hides its children.
 #include <expat.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -154,7 +155,8 @@ struct XmlReader {
   bool Data(const XmlElement& data, int64_t count, std::vector<uint32_t>* gids);
   bool LayerCommon(const XmlElement& e, const TiledLayer& parent, TiledLayer* layer);
   bool TileLayer(const XmlElement& e, bool infinite, TiledLayer* layer);
-  bool ObjectLayer(const XmlElement& e, TiledLayer* layer);
+  bool ObjectFields(const XmlElement& o, TiledObject* object);
+  bool ObjectLayer(const XmlElement& e, const std::vector<TiledTileset>& tilesets, TiledLayer* layer);
   bool Layers(const XmlElement& parent, const TiledLayer& group, int depth, TiledMap* map);
 };
 
@@ -240,7 +242,16 @@ bool XmlReader::Tileset(const XmlElement& e, TiledTileset* set) {
         return false;
       }
     }
-    tile.animated = child->Child("animation") != nullptr;
+    if (const XmlElement* animation = child->Child("animation")) {
+      for (const auto& frame : animation->children) {
+        if (frame->name != "frame") continue;
+        int64_t tileId, duration;
+        if (!Int(*frame, "tileid", 0, 0, kGidMask, &tileId) || !Int(*frame, "duration", 0, 0, 0x7fffffff, &duration)) {
+          return false;
+        }
+        tile.frames.emplace_back(static_cast<uint32_t>(tileId), static_cast<int>(duration));
+      }
+    }
     set->tiles.push_back(std::move(tile));
   }
   return true;
@@ -339,56 +350,75 @@ bool XmlReader::TileLayer(const XmlElement& e, bool infinite, TiledLayer* layer)
   return true;
 }
 
-bool XmlReader::ObjectLayer(const XmlElement& e, TiledLayer* layer) {
+// Reads an object's fields over what *object holds already (a template's
+// values, or the defaults): only what the element states changes.
+bool XmlReader::ObjectFields(const XmlElement& o, TiledObject* object) {
+  int64_t gid;
+  if (!Int(o, "id", object->id, 0, int64_t{1} << 40, &object->id) || !Number(o, "x", object->x, &object->x) ||
+      !Number(o, "y", object->y, &object->y) || !Number(o, "width", object->width, &object->width) ||
+      !Number(o, "height", object->height, &object->height) ||
+      !Number(o, "rotation", object->rotation, &object->rotation) ||
+      !Flag(o, "visible", object->visible, &object->visible) || !Int(o, "gid", object->gid, 0, 0xffffffffll, &gid)) {
+    return false;
+  }
+  object->gid = static_cast<uint32_t>(gid);
+  object->name = o.Get("name", object->name);
+  object->type = o.Get("type", o.Get("class", object->type));
+  if (object->gid) object->shape = "tile";
+  for (const auto& s : o.children) {
+    if (s->name == "ellipse" || s->name == "point") object->shape = s->name;
+    if (s->name == "polygon" || s->name == "polyline") {
+      object->shape = s->name;
+      object->points.clear();
+      // "x1,y1 x2,y2 ..."
+      std::string points = s->Get("points");
+      size_t i = 0;
+      while (i < points.size()) {
+        size_t end = points.find(' ', i);
+        if (end == std::string::npos) end = points.size();
+        std::string pair = points.substr(i, end - i);
+        i = end + 1;
+        if (pair.empty()) continue;
+        size_t comma = pair.find(',');
+        double px, py;
+        if (comma == std::string::npos || !ParseTiledNumber(pair.substr(0, comma), &px) ||
+            !ParseTiledNumber(pair.substr(comma + 1), &py)) {
+          return Fail(*s, "object " + std::to_string(object->id) + ": malformed points");
+        }
+        object->points.emplace_back(px, py);
+      }
+    }
+    if (s->name == "text") {
+      object->shape = "text";
+      object->text = s->text;
+    }
+  }
+  // The element's properties replace the template's of the same name.
+  std::vector<TiledProperty> own;
+  if (!Properties(o, &own)) return false;
+  for (TiledProperty& p : own) {
+    auto same = std::find_if(object->properties.begin(), object->properties.end(),
+                             [&](const TiledProperty& q) { return q.name == p.name; });
+    if (same != object->properties.end()) *same = std::move(p);
+    else object->properties.push_back(std::move(p));
+  }
+  return true;
+}
+
+bool XmlReader::ObjectLayer(const XmlElement& e, const std::vector<TiledTileset>& tilesets, TiledLayer* layer) {
   layer->kind = TiledLayer::kObjects;
   for (const auto& o : e.children) {
     if (o->name != "object") continue;
     TiledObject object;
-    int64_t gid;
-    if (!Int(*o, "id", 0, 0, int64_t{1} << 40, &object.id) || !Number(*o, "x", 0, &object.x) ||
-        !Number(*o, "y", 0, &object.y) || !Number(*o, "width", 0, &object.width) ||
-        !Number(*o, "height", 0, &object.height) || !Number(*o, "rotation", 0, &object.rotation) ||
-        !Flag(*o, "visible", true, &object.visible) || !Int(*o, "gid", 0, 0, 0xffffffffll, &gid)) {
-      return false;
+    if (!Int(*o, "id", 0, 0, int64_t{1} << 40, &object.id)) return false;
+    if (const std::string* source = o->Find("template")) {
+      if (!ApplyTiledTemplate(TiledResolve(basePath, *source), tilesets, ctx, &object)) return false;
     }
-    object.gid = static_cast<uint32_t>(gid);
-    object.name = o->Get("name");
-    object.type = o->Get("type", o->Get("class"));
-    if (o->Find("template")) {
-      ctx->Warn("object " + std::to_string(object.id) + ": object templates are not read; only what the map "
-                "itself stores about the object is kept");
+    if (!ObjectFields(*o, &object)) return false;
+    if (object.shape == "text") {
+      ctx->Warn("object " + std::to_string(object.id) + ": a text object keeps its string and box; its font, "
+                "colour and alignment are dropped");
     }
-    if (object.gid) object.shape = "tile";
-    for (const auto& s : o->children) {
-      if (s->name == "ellipse" || s->name == "point") object.shape = s->name;
-      if (s->name == "polygon" || s->name == "polyline") {
-        object.shape = s->name;
-        // "x1,y1 x2,y2 ..."
-        std::string points = s->Get("points");
-        size_t i = 0;
-        while (i < points.size()) {
-          size_t end = points.find(' ', i);
-          if (end == std::string::npos) end = points.size();
-          std::string pair = points.substr(i, end - i);
-          i = end + 1;
-          if (pair.empty()) continue;
-          size_t comma = pair.find(',');
-          double px, py;
-          if (comma == std::string::npos || !ParseTiledNumber(pair.substr(0, comma), &px) ||
-              !ParseTiledNumber(pair.substr(comma + 1), &py)) {
-            return Fail(*s, "object " + std::to_string(object.id) + ": malformed points");
-          }
-          object.points.emplace_back(px, py);
-        }
-      }
-      if (s->name == "text") {
-        object.shape = "text";
-        object.text = s->text;
-        ctx->Warn("object " + std::to_string(object.id) + ": a text object keeps its string and box; its font, "
-                  "colour and alignment are dropped");
-      }
-    }
-    if (!Properties(*o, &object.properties)) return false;
     layer->objects.push_back(std::move(object));
   }
   return true;
@@ -410,7 +440,9 @@ bool XmlReader::Layers(const XmlElement& parent, const TiledLayer& group, int de
       ctx->Warn("layer \"" + layer.name + "\": image layers are skipped; draw the picture with a tileset of its own");
       continue;
     }
-    if (kind == "layer" ? !TileLayer(*e, map->infinite, &layer) : !ObjectLayer(*e, &layer)) return false;
+    if (kind == "layer" ? !TileLayer(*e, map->infinite, &layer) : !ObjectLayer(*e, map->tilesets, &layer)) {
+      return false;
+    }
     layer.order = static_cast<int>(map->layers.size()) + 1;
     map->layers.push_back(std::move(layer));
   }
@@ -478,4 +510,57 @@ bool ReadExternalTileset(const std::string& path, TiledReadContext* ctx, TiledTi
   }
   if (i < bytes.size() && bytes[i] == '{') return ReadTsj(path, bytes, ctx, set);
   return ReadTsx(path, bytes, ctx, set);
+}
+
+bool ReadTemplateXml(const std::string& path, const std::vector<uint8_t>& bytes, TiledReadContext* ctx,
+                     TiledTemplate* out) {
+  std::string error;
+  std::unique_ptr<XmlElement> root = ParseXml(bytes, &error);
+  if (!root) return ctx->Fail(path + ": " + error);
+  XmlReader reader{path, ctx, path};
+  const XmlElement* object = root->Child("object");
+  if (root->name != "template" || !object) return reader.Fail(*root, "not a Tiled object template");
+  if (const XmlElement* tileset = root->Child("tileset")) {
+    int64_t firstGid;
+    if (!reader.Int(*tileset, "firstgid", 0, 0, kGidMask, &firstGid)) return false;
+    out->firstGid = static_cast<uint32_t>(firstGid);
+    out->tilesetPath = TiledResolve(path, tileset->Get("source"));
+  }
+  return reader.ObjectFields(*object, &out->object);
+}
+
+bool ApplyTiledTemplate(const std::string& path, const std::vector<TiledTileset>& tilesets, TiledReadContext* ctx,
+                        TiledObject* object) {
+  auto found = ctx->templates.find(path);
+  if (found == ctx->templates.end()) {
+    std::vector<uint8_t> bytes;
+    if (!(*ctx->readFile)(path, &bytes)) return ctx->Fail(path + ": cannot read the object template");
+    TiledTemplate read;
+    size_t i = 0;
+    while (i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\n' || bytes[i] == '\r' || bytes[i] == '\t')) ++i;
+    bool ok = i < bytes.size() && bytes[i] == '{' ? ReadTemplateJson(path, bytes, ctx, &read)
+                                                  : ReadTemplateXml(path, bytes, ctx, &read);
+    if (!ok) return false;
+    found = ctx->templates.emplace(path, std::move(read)).first;
+  }
+  const TiledTemplate& t = found->second;
+  const int64_t id = object->id;
+  *object = t.object;
+  object->id = id;
+  const uint32_t local = t.object.gid & kGidMask;
+  if (local) {
+    // The template counts tiles in its own tileset; the map may number that
+    // tileset differently.
+    object->gid = 0;
+    for (const TiledTileset& set : tilesets) {
+      if (set.file == t.tilesetPath && local >= t.firstGid && uint64_t{set.firstGid} + (local - t.firstGid) <= kGidMask) {
+        object->gid = (t.object.gid & ~kGidMask) | (set.firstGid + (local - t.firstGid));
+      }
+    }
+    if (!object->gid) {
+      object->shape = "rectangle";
+      ctx->Warn("object " + std::to_string(id) + ": its template's tileset is not one of the map's; it gets no tile");
+    }
+  }
+  return true;
 }
