@@ -34,7 +34,7 @@ void FreeSounds(const int* slots, int count);
 
 // A decoded sound into a new slot; returns the slot or SOUND_NO_SLOT.
 int CreateSoundFromDecoded(const DecodedSound& sound);
-// A wave, or an Ogg Vorbis stream, decoded into a new slot. Return the slot
+// A wave, or an Ogg Vorbis stream, decoded into a new slot. Returns the slot
 // or the decoder's negative status.
 int CreateSoundFromWave(const uint8_t* data, size_t size);
 int CreateSoundFromOgg(const uint8_t* data, size_t size);
