@@ -1,13 +1,17 @@
 # pelto: `make run` builds and runs the example game, `make test` runs every
 # test (plain build, then AddressSanitizer + UndefinedBehaviorSanitizer build,
-# then the audio tests under ThreadSanitizer).
+# then the audio tests under ThreadSanitizer, then every fuzz target for 10 s
+# and a 2-minute soak of the example game).
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 BENCH_BUILD := build-bench
+FUZZ_BUILD := build-fuzz
+FUZZ_SECONDS ?= 60
+SOAK_MINUTES ?= 60
 
-.PHONY: all setup build run test test-plain test-sanitize test-tsan bench example clean
+.PHONY: all setup build run test test-plain test-sanitize test-tsan test-fuzz test-soak fuzz soak bench example clean
 
 all: build
 
@@ -24,7 +28,7 @@ example: build
 run: example
 	@scripts/run_example.sh $(BUILD)
 
-test: setup test-plain test-sanitize test-tsan
+test: setup test-plain test-sanitize test-tsan test-fuzz test-soak
 
 test-plain: build
 	@scripts/run_tests.sh $(BUILD)
@@ -41,10 +45,28 @@ test-tsan: setup
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target pelto_audio_tsan_tests
 	@scripts/run_tests.sh $(TSAN_BUILD)
 
+# Every fuzz target, built with clang's libFuzzer, ASan and UBSan, runs
+# FUZZ_SECONDS seconds; a crash keeps its input in build-fuzz/crashes/NAME/.
+fuzz: setup
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELTO_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target pelto_fuzzers
+	@scripts/run_fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+test-fuzz:
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
+
+# The example game in demo mode for SOAK_MINUTES minutes: memory growth and
+# audio underflows.
+soak: example
+	@scripts/run_soak.sh $(BUILD) $(SOAK_MINUTES)
+
+test-soak:
+	@$(MAKE) --no-print-directory soak SOAK_MINUTES=2
+
 bench: setup
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPELTO_BENCH=ON >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@scripts/run_bench.sh $(BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -46,16 +46,22 @@ constexpr uint64_t kArchiveHeaderSize = 6;  // magic, version, priority
 constexpr uint64_t kRecordSize = 8;
 constexpr size_t kRecordsPerRead = 512;     // directory records read in one go
 
-// An archive opened for reading, with a sticky error flag: reads past the
-// end of the file or short reads set `failed` and yield zeros, so a caller
-// reads a whole header and tests the flag once.
+// An archive opened for reading, from its file or from memory, with a
+// sticky error flag: reads past the end or short reads set `failed` and
+// yield zeros, so a caller reads a whole header and tests the flag once.
 struct ArchiveFile {
   int fd = -1;
+  const uint8_t* image = nullptr;  // the archive in memory, read in place of fd
   uint64_t size = 0;
   bool failed = false;
 
-  bool Open(const std::string& path) {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool Open(const ArchiveRecord& archive) {
+    if (archive.image) {
+      image = archive.image;
+      size = archive.imageSize;
+      return true;
+    }
+    fd = open(archive.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -78,6 +84,10 @@ struct ArchiveFile {
       return;
     }
     uint8_t* to = static_cast<uint8_t*>(into);
+    if (image) {
+      std::memcpy(to, image + offset, length);
+      return;
+    }
     while (length > 0) {
       ssize_t got = pread(fd, to, length, off_t(offset));
       if (got <= 0) {
@@ -130,7 +140,7 @@ bool DirectoryFits(const ArchiveFile& file, uint32_t directoryOffset, uint32_t e
 // First pass: magic, version, priority and entry count of one archive.
 MountStatus ReadArchiveHeader(ArchiveRecord* archive, const char** reason) {
   ArchiveFile file;
-  if (!file.Open(archive->path)) return MountStatus::CannotAccess;
+  if (!file.Open(*archive)) return MountStatus::CannotAccess;
   uint8_t header[kArchiveHeaderSize];
   file.Read(0, header, sizeof header);
   if (file.failed || std::memcmp(header, "[VX]", 4) != 0) {
@@ -156,7 +166,7 @@ MountStatus ReadArchiveHeader(ArchiveRecord* archive, const char** reason) {
 MountStatus ReadArchiveDirectory(const ArchiveRecord& archive, int archiveIndex,
                                  std::vector<DirectoryRecord>* directory, const char** reason) {
   ArchiveFile file;
-  if (!file.Open(archive.path)) return MountStatus::CannotAccess;
+  if (!file.Open(archive)) return MountStatus::CannotAccess;
   uint32_t directoryOffset = 0;
   // The file may have changed since the first pass; the count read then is
   // what the directory was sized for, so it must still fit.
@@ -209,6 +219,8 @@ MountStatus ListArchives(const char* dataPath, ArchiveSet* set) {
     archive.path = path;
     archive.priority = 0;
     archive.entryCount = 0;
+    archive.image = nullptr;
+    archive.imageSize = 0;
   }
   closedir(folder);
   return MountStatus::Ok;
@@ -232,10 +244,25 @@ void MergeDuplicates(std::vector<DirectoryRecord>* directory) {
   }
 }
 
-MountStatus MountInto(const char* dataPath, ArchiveSet* set) {
-  MountStatus status = ListArchives(dataPath, set);
-  if (status != MountStatus::Ok) return status;
+// Stands in for an image without bytes, which must still read as memory.
+const uint8_t kNoBytes[1] = {0};
 
+// Lists the images as the folder's files would be listed.
+MountStatus ListImages(const ArchiveImage* images, int count, ArchiveSet* set) {
+  for (int i = 0; i < count && set->archiveCount < kMaxArchives; ++i) {
+    ArchiveRecord& archive = set->archives[set->archiveCount++];
+    archive.path = images[i].name ? images[i].name : "";
+    archive.priority = 0;
+    archive.entryCount = 0;
+    archive.image = images[i].data ? images[i].data : kNoBytes;
+    archive.imageSize = images[i].data ? images[i].size : 0;
+  }
+  return MountStatus::Ok;
+}
+
+// Reads, orders and merges the listed archives.
+MountStatus MountListed(ArchiveSet* set) {
+  MountStatus status;
   uint64_t totalEntries = 0;
   for (int i = 0; i < set->archiveCount; ++i) {
     status = ReadArchiveHeader(&set->archives[i], nullptr);
@@ -269,7 +296,21 @@ MountStatus MountArchiveSet(const char* dataPath, ArchiveSet* set) {
   UnmountArchiveSet(set);
   MountStatus status;
   try {
-    status = MountInto(dataPath, set);
+    status = ListArchives(dataPath, set);
+    if (status == MountStatus::Ok) status = MountListed(set);
+  } catch (const std::bad_alloc&) {
+    status = MountStatus::OutOfMemory;
+  }
+  if (status != MountStatus::Ok) UnmountArchiveSet(set);
+  return status;
+}
+
+MountStatus MountArchiveImages(const ArchiveImage* images, int count, ArchiveSet* set) {
+  UnmountArchiveSet(set);
+  MountStatus status;
+  try {
+    status = ListImages(images, count, set);
+    if (status == MountStatus::Ok) status = MountListed(set);
   } catch (const std::bad_alloc&) {
     status = MountStatus::OutOfMemory;
   }
@@ -282,6 +323,8 @@ void UnmountArchiveSet(ArchiveSet* set) {
     std::string().swap(archive.path);
     archive.priority = 0;
     archive.entryCount = 0;
+    archive.image = nullptr;
+    archive.imageSize = 0;
   }
   set->archiveCount = 0;
   std::vector<DirectoryRecord>().swap(set->directory);
@@ -291,7 +334,7 @@ MountStatus ReadArchiveContents(const char* path, ArchiveContents* contents, con
   contents->priority = 0;
   contents->entries.clear();
   SetReason(reason, "");
-  ArchiveRecord archive{path, 0, 0};
+  ArchiveRecord archive{path, 0, 0, nullptr, 0};
   std::vector<DirectoryRecord> records;
   MountStatus status;
   try {
@@ -306,20 +349,22 @@ MountStatus ReadArchiveContents(const char* path, ArchiveContents* contents, con
   return MountStatus::Ok;
 }
 
-LoadStatus LoadArchiveBlock(const char* path, uint32_t entryOffset, AssetBuffer* buffer, EntryBlockHeader* header) {
+namespace {
+
+// Reads and unpacks the block at entryOffset of one archive, file or memory.
+LoadStatus LoadBlock(const ArchiveRecord& archive, uint32_t entryOffset, AssetBuffer* buffer,
+                     EntryBlockHeader* header) {
   buffer->data = nullptr;
   buffer->size = 0;
   if (header) *header = EntryBlockHeader{0, 0};
   // Plain descriptor reads: the only allocations of a load are the block and
   // the output (stdio would add a buffer of its own).
   ArchiveFile file;
-  if (!file.Open(path)) return LoadStatus::Missing;
+  if (!file.Open(archive)) return LoadStatus::Missing;
   const uint32_t unpackedSize = file.ReadU32(entryOffset);
   const uint32_t blockSize = file.ReadU32(uint64_t(entryOffset) + 4);
   if (header && !file.failed) *header = EntryBlockHeader{unpackedSize, blockSize};
-  if (file.failed || blockSize < kBlockHeaderSize + 4 || (blockSize - kBlockHeaderSize) % 4 != 0 ||
-      uint64_t(blockSize) > file.size - entryOffset || unpackedSize == 0 || unpackedSize > 0x7fffffffu ||
-      unpackedSize > MaxUnpackedSize(blockSize)) {
+  if (file.failed || !BlockSizesPlausible(unpackedSize, blockSize) || uint64_t(blockSize) > file.size - entryOffset) {
     return LoadStatus::Corrupt;
   }
 
@@ -343,15 +388,26 @@ LoadStatus LoadArchiveBlock(const char* path, uint32_t entryOffset, AssetBuffer*
   return LoadStatus::Ok;
 }
 
+}  // namespace
+
+LoadStatus LoadArchiveBlock(const char* path, uint32_t entryOffset, AssetBuffer* buffer, EntryBlockHeader* header) {
+  const ArchiveRecord archive{path ? path : "", 0, 0, nullptr, 0};
+  return LoadBlock(archive, entryOffset, buffer, header);
+}
+
 LoadStatus LoadArchiveEntry(const ArchiveSet& set, const char* name, AssetBuffer* buffer) {
   buffer->data = nullptr;
   buffer->size = 0;
   if (!name) return LoadStatus::Missing;
+  return LoadArchiveEntryByHash(set, NameHash(name, std::strlen(name)), buffer);
+}
 
-  const uint32_t hash = NameHash(name, std::strlen(name));
+LoadStatus LoadArchiveEntryByHash(const ArchiveSet& set, uint32_t hash, AssetBuffer* buffer) {
+  buffer->data = nullptr;
+  buffer->size = 0;
   auto found = std::lower_bound(set.directory.begin(), set.directory.end(), hash,
                                 [](const DirectoryRecord& record, uint32_t h) { return record.nameHash < h; });
   if (found == set.directory.end() || found->nameHash != hash) return LoadStatus::Missing;
   if (found->archiveIndex < 0 || found->archiveIndex >= set.archiveCount) return LoadStatus::Missing;
-  return LoadArchiveBlock(set.archives[found->archiveIndex].path.c_str(), found->entryOffset, buffer, nullptr);
+  return LoadBlock(set.archives[found->archiveIndex], found->entryOffset, buffer, nullptr);
 }

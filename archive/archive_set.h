@@ -16,9 +16,11 @@ struct AssetBuffer {
 };
 
 struct ArchiveRecord {
-  std::string path;  // the path as opened
-  int priority;      // 0-255, higher overrides lower
+  std::string path;     // the path as opened (a name for an archive in memory)
+  int priority;         // 0-255, higher overrides lower
   uint32_t entryCount;
+  const uint8_t* image;  // the whole archive when mounted from memory, else null
+  size_t imageSize;      // bytes at image
 };
 
 struct DirectoryRecord {
@@ -41,6 +43,17 @@ enum class LoadStatus { Ok, Missing, Corrupt, OutOfMemory };
 // (Corrupted); on any failure the set is left empty.
 MountStatus MountArchiveSet(const char* dataPath, ArchiveSet* set);
 void UnmountArchiveSet(ArchiveSet* set);
+
+// An archive held in memory, named as a file of the data folder would be.
+struct ArchiveImage {
+  const char* name;
+  const uint8_t* data;
+  size_t size;
+};
+// Mounts up to kMaxArchives archives from memory with the same checks,
+// ordering and merging as MountArchiveSet (the tool and the fuzzers use it).
+// The images must outlive the mount: entries are read from them at load.
+MountStatus MountArchiveImages(const ArchiveImage* images, int count, ArchiveSet* set);
 
 // Finds `name` by hash and unpacks it into a malloc'd buffer of exactly its
 // size (free it with AssetFree or free). Allocates the block and the output
@@ -69,3 +82,5 @@ struct EntryBlockHeader {
 // LoadArchiveEntry does once it has found the entry. header (if given) gets
 // the block's size words whenever they could be read, even for a Corrupt block.
 LoadStatus LoadArchiveBlock(const char* path, uint32_t entryOffset, AssetBuffer* buffer, EntryBlockHeader* header);
+// The same by name hash.
+LoadStatus LoadArchiveEntryByHash(const ArchiveSet& set, uint32_t nameHash, AssetBuffer* buffer);

@@ -233,3 +233,8 @@ bool UnpackEntry(const uint8_t* block, size_t blockSize, uint8_t* output, size_t
   }
   return check == 0;
 }
+
+bool BlockSizesPlausible(uint32_t unpackedSize, uint32_t blockSize) {
+  return blockSize >= kBlockHeaderSize + 4 && (blockSize - kBlockHeaderSize) % 4 == 0 && unpackedSize != 0 &&
+         unpackedSize <= 0x7fffffffu && unpackedSize <= MaxUnpackedSize(blockSize);
+}

@@ -17,3 +17,8 @@ bool UnpackEntry(const uint8_t* block, size_t blockSize, uint8_t* output, size_t
 // produce (every bit of it spent on 256-byte matches). A header that claims
 // more is damaged; the loader refuses it before allocating the output.
 uint64_t MaxUnpackedSize(size_t blockSize);
+
+// The loader's checks of a block header before anything is allocated: a
+// stream word at least, whole words, an unpacked size of 1 to 2^31 - 1 that
+// the block could produce. Whether the block fits its file is the caller's.
+bool BlockSizesPlausible(uint32_t unpackedSize, uint32_t blockSize);

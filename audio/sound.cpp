@@ -171,10 +171,35 @@ void FreeSounds(const int* slots, int count) {
   for (int i = 0; i < pending; ++i) std::free(release[i]);
 }
 
+int CreateSoundFromDecoded(const DecodedSound& sound) {
+  return CreateSoundFromPcm(sound.bytes, sound.rate, sound.format, sound.byteCount);
+}
+
+namespace {
+
+// Runs a decoder, then takes the slot; the decoder's buffer is released either way.
+int CreateSoundWith(int (*decode)(const uint8_t*, size_t, DecodedSound*), const uint8_t* data, size_t size) {
+  DecodedSound sound;
+  int status = decode(data, size, &sound);
+  if (status == 0) status = CreateSoundFromDecoded(sound);
+  FreeDecodedSound(&sound);
+  return status;
+}
+
+}  // namespace
+
+int CreateSoundFromWave(const uint8_t* data, size_t size) { return CreateSoundWith(DecodeWave, data, size); }
+int CreateSoundFromOgg(const uint8_t* data, size_t size) { return CreateSoundWith(DecodeOgg, data, size); }
+
+void FreeDecodedSound(DecodedSound* sound) {
+  std::free(sound->owned);
+  *sound = DecodedSound{};
+}
+
 int LoadSoundAsset(const AssetBuffer& buffer, bool loop) {
   size_t size = buffer.size > 0 ? static_cast<size_t>(buffer.size) : 0;
-  int slot = ParseWave(buffer.data, size);
-  if (slot == SOUND_NOT_RECOGNISED) slot = DecodeOggSound(buffer.data, size);
+  int slot = CreateSoundFromWave(buffer.data, size);
+  if (slot == SOUND_NOT_RECOGNISED) slot = CreateSoundFromOgg(buffer.data, size);
   if (slot >= 0 && loop) SetSoundLoop(slot, 1, 0, 0);
   return slot;
 }

@@ -7,23 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "audio/pcm.h"
+
 struct AssetBuffer;
-
-// Loader results besides a slot number 0-127.
-constexpr int SOUND_NO_SLOT = -1;         // no table, no free slot, no memory or a width not converted
-constexpr int SOUND_NOT_RECOGNISED = -2;  // not this file format at all
-constexpr int SOUND_UNSUPPORTED = -3;     // this format, but not a kind the engine plays
-
-// How PCM bytes are read into float samples.
-enum class SampleFormat {
-  Unsigned8,      // (byte - 128) / 128
-  Signed8,        // byte / 128
-  Signed8Delta,   // running 8-bit sum of the bytes, / 128
-  Signed16,       // little-endian 16-bit / 32768
-  Signed16Delta,  // running 16-bit sum of the values, / 32768
-  Float32,        // the bytes are 32-bit floats already
-  Signed32,       // little-endian 32-bit integers / 2^31
-};
 
 // Converts byteCount bytes into a new slot, lowest free first; returns the
 // slot or SOUND_NO_SLOT. The slot is complete before it is marked in use.
@@ -45,6 +31,13 @@ void SetSoundLoop(int s, int mode, uint32_t start, uint32_t end);
 void FreeSound(int s);
 // Empties several slots with a single wait for the audio thread.
 void FreeSounds(const int* slots, int count);
+
+// A decoded sound into a new slot; returns the slot or SOUND_NO_SLOT.
+int CreateSoundFromDecoded(const DecodedSound& sound);
+// A wave, or an Ogg Vorbis stream, decoded into a new slot. Returns the slot
+// or the decoder's negative status.
+int CreateSoundFromWave(const uint8_t* data, size_t size);
+int CreateSoundFromOgg(const uint8_t* data, size_t size);
 
 // A wave, else an Ogg Vorbis stream, into a new slot, looped whole if `loop`.
 // Returns the slot or a negative status.

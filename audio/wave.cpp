@@ -4,7 +4,6 @@
 #include "audio/wave.h"
 
 #include "audio/byte_reader.h"
-#include "audio/sound.h"
 
 namespace {
 
@@ -12,7 +11,8 @@ constexpr uint16_t kFormatPcm = 1;
 
 }  // namespace
 
-int ParseWave(const uint8_t* data, size_t size) {
+int DecodeWave(const uint8_t* data, size_t size, DecodedSound* sound) {
+  *sound = DecodedSound{};
   ByteReader in(data, size);
   bool riff = in.Tag("RIFF");
   in.U32();  // the RIFF size is not trusted for anything
@@ -35,9 +35,18 @@ int ParseWave(const uint8_t* data, size_t size) {
   const uint8_t* samples = in.Take(dataSize);
   if (in.failed) return SOUND_UNSUPPORTED;  // sizes that run past the entry
 
-  int32_t rate = static_cast<int32_t>(sampleRate);
-  if (bits == 32) return CreateSoundFromPcm(samples, rate, SampleFormat::Signed32, dataSize);
-  // 8-bit waves are unsigned, wider ones signed; widths other than 8 and
-  // 16 are refused by CreateSound.
-  return CreateSound(samples, rate, bits, bits != 8, false, dataSize);
+  // 8-bit waves are unsigned, wider ones signed; a well-formed wave of
+  // another width has no slot format.
+  SampleFormat format;
+  switch (bits) {
+    case 8: format = SampleFormat::Unsigned8; break;
+    case 16: format = SampleFormat::Signed16; break;
+    case 32: format = SampleFormat::Signed32; break;
+    default: return SOUND_NO_SLOT;
+  }
+  sound->bytes = samples;
+  sound->byteCount = dataSize;
+  sound->format = format;
+  sound->rate = static_cast<int32_t>(sampleRate);
+  return 0;
 }

@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// Converts the wave in data[0..size) into a new sound slot. Returns the slot,
-// SOUND_NOT_RECOGNISED when it is no RIFF/WAVE file, SOUND_UNSUPPORTED for a
-// wave of another kind or one whose header sizes run past the end, and
-// SOUND_NO_SLOT when the slot cannot be made (including other bit widths).
-int ParseWave(const uint8_t* data, size_t size);
+#include "audio/pcm.h"
+
+// Reads the wave in data[0..size) into `sound`, whose bytes then point into
+// `data`. Returns 0, SOUND_NOT_RECOGNISED when it is no RIFF/WAVE file,
+// SOUND_UNSUPPORTED for a wave of another kind or one whose header sizes run
+// past the end, and SOUND_NO_SLOT for a PCM width other than 8, 16 and 32.
+// On failure `sound` is left empty.
+int DecodeWave(const uint8_t* data, size_t size, DecodedSound* sound);

@@ -5,13 +5,14 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  liblua5.1-0-dev libglfw3-dev portaudio19-dev libstb-dev libgl-dev libsdl2-dev
+  liblua5.1-0-dev libglfw3-dev portaudio19-dev libvorbis-dev libgl-dev libsdl2-dev
   # libpng-dev decodes and writes PNG; libspng-dev is the PNG benchmark's peer
   libgtest-dev googletest zlib1g-dev libpng-dev libspng-dev libgif-dev libx11-dev
   libexpat1-dev libcjson-dev libzstd-dev
   libasound2-dev sox libsox-fmt-base libxmp-dev
   xvfb xauth xfonts-base xdotool x11-apps x11-utils netpbm
   love
+  clang libclang-rt-14-dev jackd2
 )
 
 missing=()

@@ -46,6 +46,11 @@ bool DecodePcx(DecodedImage* image, const uint8_t* data, size_t size) {
   int width = xmax - xmin + 1, height = ymax - ymin + 1;
   if (width <= 0 || height <= 0 || width > 65535 || height > 65535) return false;
   if (static_cast<uint64_t>(width) * height > kMaxImagePixels) return false;
+  // No stream byte yields more than 63 pixels of one row, so a stream this
+  // short can never fill the image: refused before allocating, or a header
+  // of a tiny file would cost up to 256 MiB first.
+  const uint64_t streamBytes = size - kPaletteTail - kHeaderSize;
+  if (static_cast<uint64_t>(height) * ((static_cast<uint64_t>(width) + 62) / 63) > streamBytes) return false;
 
   uint8_t* pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(width) * height * 4));
   if (pixels == nullptr) return false;

@@ -16,6 +16,7 @@
 --   game/ship.lua    the ship, steered by keys or by the demo pilot
 --   game/gem.lua     the gem to catch
 --   game/hud.lua     the score, drawn with pelto.text
+--   game/churn.lua   what the demo also does to keep the engine busy
 
 local screen = require("game.screen")
 local sound = require("game.sound")
@@ -23,11 +24,15 @@ local sky = require("game.sky")
 local ship = require("game.ship")
 local gem = require("game.gem")
 local hud = require("game.hud")
+local churn = require("game.churn")
 
 -- Every command-line argument reaches the script, options included.
-local demo = false
+-- "--demo-seconds=N" makes the demo last N seconds instead of six.
+local demo, demoSeconds = false, 6
 for i = 2, #pelto.args do
   if pelto.args[i] == "--demo" then demo = true end
+  local seconds = string.match(pelto.args[i], "^%-%-demo%-seconds=(%d+)$")
+  if seconds then demoSeconds = tonumber(seconds) end
 end
 
 print("pelto says hello: star catcher on " .. pelto.platform ..
@@ -57,7 +62,8 @@ while not OsQuit() do
   local now = OsTicks()
   local dt = math.min((now - last) / 1000, 0.1)
   last = now
-  if demo and now - start > 6000 then break end
+  if demo and now - start > demoSeconds * 1000 then break end
+  if demo then churn.update(now) end
   -- The demo takes the music away for a second and a half, then back.
   if demo and sound.musicOn == (now - start > 2500 and now - start < 4000) then sound.toggleMusic() end
 
@@ -79,3 +85,4 @@ end
 
 CloseDisplay()
 print("gems caught: " .. score)
+if demo then churn.report() end

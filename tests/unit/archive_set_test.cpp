@@ -304,3 +304,41 @@ TEST_F(ArchiveSetTest, LoadedBufferHoldsExactlyTheEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- archives held in memory ------------------------------------------------
+
+// The same archives, mounted from files and from memory, give the same
+// directory and the same entries; damage is refused the same way.
+TEST_F(ArchiveSetTest, ArchivesInMemoryMountLikeFiles) {
+  const std::string low = Archive(1, {{"shared", "low"}, {"only-low", "l"}});
+  const std::string high = Archive(9, {{"shared", "high"}});
+  Write("LOW.DAT", low);
+  Write("HIGH.DAT", high);
+  ASSERT_EQ(Mount(), MountStatus::Ok);
+  const std::vector<DirectoryRecord> fromFiles = set_.directory;
+
+  const ArchiveImage images[] = {{"LOW.DAT", reinterpret_cast<const uint8_t*>(low.data()), low.size()},
+                                 {"HIGH.DAT", reinterpret_cast<const uint8_t*>(high.data()), high.size()}};
+  ASSERT_EQ(MountArchiveImages(images, 2, &set_), MountStatus::Ok);
+  ASSERT_EQ(set_.directory.size(), fromFiles.size());
+  for (size_t i = 0; i < fromFiles.size(); ++i) {
+    EXPECT_EQ(set_.directory[i].nameHash, fromFiles[i].nameHash);
+    EXPECT_EQ(set_.directory[i].entryOffset, fromFiles[i].entryOffset);
+  }
+  EXPECT_EQ(Load("shared"), "high");
+  EXPECT_EQ(Load("only-low"), "l");
+  AssetBuffer buffer;
+  ASSERT_EQ(LoadArchiveEntryByHash(set_, Hash("only-low"), &buffer), LoadStatus::Ok);
+  AssetFree(&buffer);
+
+  const std::string cut = low.substr(0, low.size() - 5);
+  const ArchiveImage damaged[] = {{"CUT.DAT", reinterpret_cast<const uint8_t*>(cut.data()), cut.size()},
+                                  {"EMPTY.DAT", nullptr, 0}};
+  EXPECT_EQ(MountArchiveImages(damaged, 1, &set_), MountStatus::Corrupted);
+  EXPECT_EQ(set_.archiveCount, 0);
+  EXPECT_EQ(MountArchiveImages(damaged + 1, 1, &set_), MountStatus::Corrupted);
+}
+
+}  // namespace

@@ -31,7 +31,7 @@ class DecoderTest : public ::testing::Test {
   // past its end is caught by the address sanitizer.
   static int Parse(const std::string& file) {
     std::vector<uint8_t> bytes(file.begin(), file.end());
-    return ParseWave(bytes.data(), bytes.size());
+    return CreateSoundFromWave(bytes.data(), bytes.size());
   }
   static int Load(const std::string& file, bool loop) {
     std::vector<uint8_t> bytes(file.begin(), file.end());
@@ -174,7 +174,7 @@ TEST_F(DecoderTest, MonoOggDecodesAtItsOwnRate) {
   std::string ogg = SoxOgg(1, 22050, 0.5);
   ASSERT_FALSE(ogg.empty());
   std::vector<uint8_t> bytes(ogg.begin(), ogg.end());
-  int s = DecodeOggSound(bytes.data(), bytes.size());
+  int s = CreateSoundFromOgg(bytes.data(), bytes.size());
   ASSERT_GE(s, 0);
   EXPECT_EQ(Slot(s).defaultRate, 22050);
   EXPECT_NEAR(static_cast<double>(Slot(s).length), 11025.0, 64.0);
