@@ -4,3 +4,4 @@
 
 int RunCompileCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
+int RunExportCommand(int argc, char** argv);

@@ -15,6 +15,7 @@ struct Command {
 const Command kCommands[] = {
     {"compile", RunCompileCommand, "compile SRC.lua -o OUT.prg   compile a Lua script to the engine's chunk form"},
     {"pack", RunPackCommand, "pack -o OUT.DAT [--priority N] [-C DIR] PATH...   pack files into an archive"},
+    {"export", RunExportCommand, "export --windows [GAME_DIR] --data DIR -o GAME.zip   a zip for Windows players"},
 };
 
 void PrintUsage(FILE* out) {

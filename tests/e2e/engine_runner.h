@@ -20,6 +20,8 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::string& cw
                      const std::map<std::string, std::string>& env = {}, int timeoutSeconds = 60);
 
 std::string EnginePath();
+// True when the engine under test is a Windows build (run through Wine).
+bool WindowsEngine();
 std::string ToolPath();
 
 // A fresh temporary folder, removed with its contents when the object goes.
