@@ -12,7 +12,7 @@ windows_build=$(cd "$2" && pwd)
 prefix=$(mktemp -d /tmp/pelto-wine-XXXXXX)
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 cleanup() {
-  wineserver -k 2>/dev/null || true
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
   rm -rf "$prefix"
 }
 trap cleanup EXIT
@@ -35,11 +35,32 @@ echo "== windows: platform layer tests (pelto_windows_tests.exe)"
 echo "== windows: end-to-end tests against pelto.exe"
 export PELTO_TEST_ENGINE=$windows_build/pelto.exe PELTO_TEST_LAUNCHER=$wine
 # Left out under Wine, each for a stated reason:
-#  - audio capture through ALSA's file plugin: Wine mixes and resamples on
-#    its own clock, so the samples are not the mixer's bit for bit;
-#  - a memory limit set with prlimit: it would limit Wine itself;
-#  - X keyboard and mouse events typed with xdotool and window probing by X
-#    window properties: Wine's own window manager layer sits in between.
-exclude="AudioCapture*:*MemoryLimit*"
-xvfb "$linux_build/tests/pelto_e2e_tests" --gtest_brief=1 --gtest_filter="-$exclude"
+#  - sound output through ALSA's plugins: Wine's own mixer and driver sit
+#    between PortAudio and ALSA, so neither the failing device nor the
+#    captured samples are the engine's own;
+excluded="SoundOutput.WithoutAnOutputDeviceTheGameRunsSilently:SoundOutput.AStreamThatCannotOpenShowsTwoBoxesAndTheGameGoesOn"
+excluded+=":MusicOutput.NotesStartOnTheirTickToTheFrameStopMusicKeepsThemAndDeleteMusicSilences"
+#  - Unix permissions, file size limits (SIGXFSZ) and memory limits set with
+#    prlimit: Unix-only conditions (the Windows save refusals are in
+#    pelto_windows_tests.exe);
+excluded+=":BankSaveFailures.FolderWithoutWritePermissionKeepsTheOldFile:BankSaveFailures.WriteFailingPartWayKeepsTheOldFile"
+excluded+=":BankSaveFailures.FileSizeLimitDoesNotEndTheGame:BootScript.ExhaustedMemoryEndsWithOutOfMemoryAndNoLuaMessage"
+#  - pictures read back from windows narrower than about 110 pixels: Windows
+#    widens such a window to fit its title bar, so the window is not the
+#    size these tests draw for (pictures in wider windows are still checked).
+excluded+=":CrtSwitch.*:DisplayReopen.OpeningWhileOpenReplacesTheWindow:PlayfieldPixels.*:Primitives.*:Sprites.*"
+excluded+=":Scales/*:Modes/LongRuns.GatheredAndQuadByQuadGiveTheSameWindow/CrtScale1"
+# Two shards side by side: the tests mostly wait for Wine and the X server.
+pids=()
+for shard in 0 1; do
+  GTEST_TOTAL_SHARDS=2 GTEST_SHARD_INDEX=$shard xvfb "$linux_build/tests/pelto_e2e_tests" --gtest_brief=1 \
+    --gtest_filter="-$excluded" > "$prefix/shard$shard.log" 2>&1 &
+  pids+=($!)
+done
+status=0
+for shard in 0 1; do
+  wait "${pids[$shard]}" || status=1
+  grep -v -e "^Running main" "$prefix/shard$shard.log" || true
+done
+[ $status -eq 0 ] || { echo "== windows: end-to-end tests FAILED"; exit 1; }
 echo "== windows: all passed in $(( $(date +%s) - started )) s"

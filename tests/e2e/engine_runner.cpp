@@ -34,14 +34,19 @@ bool WindowsEngine() {
   return path.size() > 4 && path.compare(path.size() - 4, 4, ".exe") == 0;
 }
 
-namespace {
-
 std::string Launcher() {
   const char* launcher = std::getenv("PELTO_TEST_LAUNCHER");
   return launcher ? launcher : "";
 }
 
-}  // namespace
+std::string EngineArgv0() {
+  if (!WindowsEngine()) return EnginePath();
+  // Wine hands a program its own path as Windows names it: the root of the
+  // Linux file system is drive Z:.
+  std::string path = EnginePath();
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  return "Z:" + path;
+}
 std::string ToolPath() { return PELTO_TOOL_PATH; }
 
 RunResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd,

@@ -22,6 +22,10 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::string& cw
 std::string EnginePath();
 // True when the engine under test is a Windows build (run through Wine).
 bool WindowsEngine();
+// What starts a Windows program here (wine), or "" when programs start as they are.
+std::string Launcher();
+// The program path the engine sees as argv[0].
+std::string EngineArgv0();
 std::string ToolPath();
 
 // A fresh temporary folder, removed with its contents when the object goes.
