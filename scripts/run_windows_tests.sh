@@ -21,9 +21,9 @@ trap cleanup EXIT
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
 started=$(date +%s)
-wineboot -i >/dev/null 2>&1
 # A server that outlives each program keeps every start fast.
 wineserver -p
+wineboot -i >/dev/null 2>&1
 echo "== windows: wine prefix ready in $(( $(date +%s) - started )) s"
 
 export PELTO_NO_DIALOG=1
@@ -53,7 +53,7 @@ excluded+=":Scales/*:Modes/LongRuns.GatheredAndQuadByQuadGiveTheSameWindow/CrtSc
 # Two shards side by side: the tests mostly wait for Wine and the X server.
 pids=()
 for shard in 0 1; do
-  GTEST_TOTAL_SHARDS=2 GTEST_SHARD_INDEX=$shard xvfb "$linux_build/tests/pelto_e2e_tests" --gtest_brief=1 \
+  GTEST_TOTAL_SHARDS=2 GTEST_SHARD_INDEX=$shard xvfb -n $((90 + 5 * shard)) "$linux_build/tests/pelto_e2e_tests" --gtest_brief=1 \
     --gtest_filter="-$excluded" > "$prefix/shard$shard.log" 2>&1 &
   pids+=($!)
 done
