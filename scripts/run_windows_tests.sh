@@ -50,6 +50,13 @@ excluded+=":BankSaveFailures.FileSizeLimitDoesNotEndTheGame:BootScript.Exhausted
 #    size these tests draw for (pictures in wider windows are still checked).
 excluded+=":CrtSwitch.*:DisplayReopen.OpeningWhileOpenReplacesTheWindow:PlayfieldPixels.*:Primitives.*:Sprites.*"
 excluded+=":Scales/*:Modes/LongRuns.GatheredAndQuadByQuadGiveTheSameWindow/CrtScale1"
+#  - window sizes near the screen's and fullscreen modes: Windows fits a
+#    window taller than the screen's work area into it, and Wine cannot
+#    switch Xvfb's video mode;
+excluded+=":Options/WindowSize.*"
+#  - the pointer moved about with xdotool: Wine's X11 driver merges the
+#    quick moves, so some of the positions the test expects never arrive.
+excluded+=":InputEngine.MouseMapsToVirtualPixelsThroughScaleAndCentring"
 # Two shards side by side: the tests mostly wait for Wine and the X server.
 pids=()
 for shard in 0 1; do
