@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,15 @@ bool HandleUsable(DWORD which) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
 }
 
+// True if the C runtime's stream leads somewhere. A GUI program started
+// without a console has streams with no handle behind them.
+bool StreamUsable(FILE* stream) {
+  int fd = _fileno(stream);
+  if (fd < 0) return false;
+  intptr_t handle = _get_osfhandle(fd);
+  return handle != -1 && handle != -2;
+}
+
 }  // namespace
 
 void SettlePlatformProfilePath(int portableMode, char (&profilePath)[kProfilePathSize]) {
@@ -48,14 +58,14 @@ void PlatformAttachConsole() {
   }
   // Lines end in "\n" alone, as on Linux: a script's output and the error
   // lines are the same bytes on both systems, whoever reads them.
-  _setmode(_fileno(stdout), _O_BINARY);
-  _setmode(_fileno(stderr), _O_BINARY);
+  if (StreamUsable(stdout)) _setmode(_fileno(stdout), _O_BINARY);
+  if (StreamUsable(stderr)) _setmode(_fileno(stderr), _O_BINARY);
 }
 
 // Writes "Error: <message>" to stderr when the process has one, then shows
 // the system's own modal box, unless PELTO_NO_DIALOG=1.
 void ShowErrorBox(const char* message) {
-  if (HandleUsable(STD_ERROR_HANDLE)) {
+  if (StreamUsable(stderr)) {
     std::fprintf(stderr, "Error: %s\n", message);
     std::fflush(stderr);
   }
