@@ -10,7 +10,8 @@ windows_build=$(cd "$2" && pwd)
 # One fresh Wine prefix per run, made once and shared by every test; quiet
 # (no debug channels) and without the Mono and Gecko installers' prompts.
 prefix=$(mktemp -d /tmp/pelto-wine-XXXXXX)
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+# A program that crashes ends at once instead of waiting in the debugger.
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" WINEARCH=win64
 cleanup() {
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
   rm -rf "$prefix"
