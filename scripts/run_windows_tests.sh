@@ -10,10 +10,11 @@ windows_build=$(cd "$2" && pwd)
 # One fresh Wine prefix per run, made once and shared by every test; quiet
 # (no debug channels) and without the Mono and Gecko installers' prompts.
 prefix=$(mktemp -d /tmp/pelto-wine-XXXXXX)
-# A program that crashes ends at once instead of waiting in the debugger.
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" WINEARCH=win64
+export WINEPREFIX=$prefix/drive WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 cleanup() {
-  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  for p in "$prefix"/drive "$prefix"/shard0 "$prefix"/shard1; do
+    [ -d "$p" ] && WINEPREFIX=$p wineserver -k 2>/dev/null || true
+  done
   rm -rf "$prefix"
 }
 trap cleanup EXIT
@@ -22,6 +23,7 @@ trap cleanup EXIT
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
 started=$(date +%s)
+mkdir -p "$WINEPREFIX"
 # A server that outlives each program keeps every start fast.
 wineserver -p
 wineboot -i >/dev/null 2>&1
@@ -59,9 +61,15 @@ excluded+=":Options/WindowSize.*"
 #    quick moves, so some of the positions the test expects never arrive.
 excluded+=":InputEngine.MouseMapsToVirtualPixelsThroughScaleAndCentring"
 # Two shards side by side: the tests mostly wait for Wine and the X server.
+# Each has its own X server and so its own copy of the prepared prefix with
+# its own Wine server: Wine's desktop lives on the display of the first
+# program that a server starts.
+wineserver -k 2>/dev/null || true
 pids=()
 for shard in 0 1; do
-  GTEST_TOTAL_SHARDS=2 GTEST_SHARD_INDEX=$shard xvfb -n $((90 + 5 * shard)) "$linux_build/tests/pelto_e2e_tests" --gtest_brief=1 \
+  cp -a "$prefix/drive" "$prefix/shard$shard" 2>/dev/null || true
+  WINEPREFIX=$prefix/shard$shard GTEST_TOTAL_SHARDS=2 GTEST_SHARD_INDEX=$shard xvfb -n $((90 + 5 * shard)) \
+    sh -c 'wineserver -p && exec "$@"' sh "$linux_build/tests/pelto_e2e_tests" --gtest_brief=1 \
     --gtest_filter="-$excluded" > "$prefix/shard$shard.log" 2>&1 &
   pids+=($!)
 done
