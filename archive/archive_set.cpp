@@ -30,6 +30,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(_WIN32)
+#include <io.h>
+
+#include <algorithm>
+// Archives are binary files; Windows opens files in text mode unless told
+// otherwise, and has no close-on-exec (the engine starts no programs).
+#define O_CLOEXEC O_BINARY
+// Positioned reads: a seek, then a read. The archive files are read from the
+// main thread only, so no other read moves the position in between.
+static ssize_t pread(int fd, void* into, size_t length, int64_t offset) {
+  if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+  return _read(fd, into, static_cast<unsigned>(std::min<size_t>(length, 1u << 30)));
+}
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -89,7 +104,7 @@ struct ArchiveFile {
       return;
     }
     while (length > 0) {
-      ssize_t got = pread(fd, to, length, off_t(offset));
+      ssize_t got = pread(fd, to, length, int64_t(offset));
       if (got <= 0) {
         failed = true;
         std::memset(to, 0, length);

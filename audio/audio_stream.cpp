@@ -8,10 +8,12 @@
 // which may also speak from the callback thread, is replaced by a silent one.
 #include "audio/audio_stream.h"
 
+#include <portaudio.h>
+#if !defined(_WIN32)
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
-#include <portaudio.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdint>
@@ -36,6 +38,13 @@ std::atomic<uint32_t> underflowCount{0};
 constexpr double kOutputRate = 44100.0;
 constexpr int kOutputChannels = 2;
 
+#if defined(_WIN32)
+// Windows' audio layers print nothing: no quieting needed.
+class QuietStderr {
+ public:
+  QuietStderr() {}  // user-provided, so an unused one draws no warning
+};
+#else
 // Points stderr at /dev/null for the life of the object.
 class QuietStderr {
  public:
@@ -60,6 +69,7 @@ class QuietStderr {
 };
 
 void SilentAlsaReport(const char*, int, const char*, int, const char*, ...) {}
+#endif
 
 int StreamCallback(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                    PaStreamCallbackFlags status, void* user) {
@@ -79,7 +89,9 @@ void ReportStreamError(const char* what, PaError error) {
 
 void AudioInit() {
   streamRunning = false;
+#if !defined(_WIN32)
   snd_lib_error_set_handler(SilentAlsaReport);
+#endif
   QuietStderr quiet;
   audioLibraryReady = Pa_Initialize() == paNoError;
 }

@@ -2,11 +2,16 @@
 // saving them so that a failed save never costs the previous file.
 #include "banks/bank.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -34,6 +39,7 @@ uint8_t* BankBytes(int32_t slot, int32_t offset, int count) {
   return bank.data + offset;
 }
 
+#if !defined(_WIN32)
 // Writes all `size` bytes, going on after interrupted or partial writes;
 // false as soon as the system refuses (full disk, file size limit, I/O error).
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
@@ -93,6 +99,7 @@ bool ReplaceFile(const std::string& target, const uint8_t* data, size_t size, mo
   SyncFolder(folder);
   return true;
 }
+#endif
 
 }  // namespace
 
@@ -143,6 +150,7 @@ int32_t BankSizeOf(int32_t slot) {
   return bank ? bank->size : 0;
 }
 
+#if !defined(_WIN32)
 int BankLoadFile(const char* path, BankStatus* status) {
   int slot = LowestFreeSlot();  // a full table wins over a missing file
   if (slot < 0) {
@@ -226,6 +234,107 @@ bool BankSaveFile(int32_t slot, const char* path) {
   sigaction(SIGXFSZ, &previous, nullptr);
   return ok;
 }
+#else
+// Windows: the same rules through the Windows file API. Paths are the
+// system's own (either separator).
+
+int BankLoadFile(const char* path, BankStatus* status) {
+  int slot = LowestFreeSlot();  // a full table wins over a missing file
+  if (slot < 0) {
+    *status = BankStatus::NoSlot;
+    return -1;
+  }
+  *status = BankStatus::CannotOpen;
+  if (!path) return -1;
+  // A folder cannot be opened this way at all; devices and pipes can, and
+  // are turned away by their type.
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  LARGE_INTEGER length;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &length)) {
+    CloseHandle(file);
+    return -1;
+  }
+  if (length.QuadPart > INT32_MAX) {  // the bank's size is a 32-bit count
+    CloseHandle(file);
+    *status = BankStatus::OutOfMemory;
+    return -1;
+  }
+  size_t size = static_cast<size_t>(length.QuadPart);
+  uint8_t* data = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
+  if (!data) {
+    CloseHandle(file);
+    *status = BankStatus::OutOfMemory;
+    return -1;
+  }
+  size_t got = 0;
+  while (got < size) {
+    DWORD n = 0;
+    if (!ReadFile(file, data + got, static_cast<DWORD>(size - got), &n, nullptr) || n == 0) break;
+    got += n;
+  }
+  CloseHandle(file);
+  if (got < size) {  // the file shrank under us or the disk failed
+    std::free(data);
+    *status = BankStatus::ShortRead;
+    return -1;
+  }
+  gBanks[slot].data = data;
+  gBanks[slot].size = static_cast<int32_t>(size);
+  *status = BankStatus::Ok;
+  return slot;
+}
+
+namespace {
+
+// The folder part of a path including its last separator, or "".
+std::string FolderOfWindowsPath(const std::string& path) {
+  size_t slash = path.find_last_of("/\\:");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Writes the bytes into a fresh file of the target's folder, flushes it and
+// moves it over the target in one step; the temporary file is gone
+// afterwards whatever happens.
+bool ReplaceFileWin32(const std::string& target, const uint8_t* data, size_t size) {
+  std::string folder = FolderOfWindowsPath(target);
+  char temp[MAX_PATH];
+  if (!GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "bnk", 0, temp)) return false;
+  HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DeleteFileA(temp);
+    return false;
+  }
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < size) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
+    DWORD wrote = 0;
+    ok = WriteFile(file, data + done, chunk, &wrote, nullptr) && wrote > 0;
+    done += wrote;
+  }
+  ok = ok && FlushFileBuffers(file);
+  ok = CloseHandle(file) && ok;
+  ok = ok && MoveFileExA(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileA(temp);
+  return ok;
+}
+
+}  // namespace
+
+bool BankSaveFile(int32_t slot, const char* path) {
+  const Bank* bank = BankAt(slot);
+  if (!bank || !path || !*path) return false;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    // A folder is never replaced by a file, and a save file the user made
+    // read-only stays protected.
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY)) return false;
+  }
+  return ReplaceFileWin32(path, bank->data, static_cast<size_t>(bank->size));
+}
+#endif
 
 int BankPeek(int32_t slot, int32_t offset) {
   const uint8_t* bytes = BankBytes(slot, offset, 1);

@@ -7,6 +7,7 @@
 #include "audio/audio_stream.h"
 #include "host/dev_mode.h"
 #include "host/key_table.h"
+#include "host/platform.h"
 #include "host/window_system.h"
 #include "host/host_state.h"
 #include "input/input_events.h"
@@ -67,8 +68,7 @@ bool HostStartup(int argc, char** argv) {
   StartupOptions options = {".", 0};
   ParseOptions(argc, argv, &options, &Display());
   dataPath = options.dataPath;
-  SettleProfilePath(options.portableMode, [](const char* name) -> const char* { return std::getenv(name); },
-                    profilePath);
+  SettlePlatformProfilePath(options.portableMode, profilePath);
   if (!WindowSystemInit()) {
     ShowErrorBox("Unable to initialise GLFW.");
     return false;

@@ -6,12 +6,22 @@
 #include "host/dev_mode.h"
 #include "host/host.h"
 #include "host/host_state.h"
+#include "host/platform.h"
 #include "host/script_host.h"
 #include "video/playfield.h"
 #include "video/tileset.h"
 #include "video/tilemap.h"
 
+#if defined(_WIN32)
+// The C runtime's start-up code expands unquoted arguments holding * or ?
+// into the names of the matching files (left as they are when none match).
+int _dowildcard = -1;
+#endif
+
 int main(int argc, char** argv) {
+  // A GUI program on Windows: find the console it was started from, if any.
+  PlatformAttachConsole();
+
   // Options, profile folder, window library, desktop size.
   if (!HostStartup(argc, argv)) return 1;
 

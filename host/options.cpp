@@ -59,3 +59,18 @@ void SettleProfilePath(int portableMode, const char* (*lookup)(const char* name)
   // Cut to fit, always ending with a zero byte; no separator is added.
   std::snprintf(profilePath, kProfilePathSize, "%s", chosen);
 }
+
+void SettleWindowsProfilePath(int portableMode, bool (*shellFolder)(char* out, size_t size),
+                              const char* (*lookup)(const char* name), char (&profilePath)[kProfilePathSize]) {
+  const char* chosen = ".";
+  char fromShell[kProfilePathSize] = "";
+  if (!portableMode) {
+    if (shellFolder(fromShell, sizeof fromShell)) {
+      chosen = fromShell;
+    } else if (const char* appdata = NonEmpty(lookup("APPDATA"))) {
+      // An empty value would make "/save" of "" + "/save" the drive's root.
+      chosen = appdata;
+    }
+  }
+  std::snprintf(profilePath, kProfilePathSize, "%s", chosen);
+}

@@ -23,3 +23,9 @@ void ParseOptions(int argc, char** argv, StartupOptions* options, DisplayState* 
 // `lookup` reads an environment variable (getenv in the engine).
 void SettleProfilePath(int portableMode, const char* (*lookup)(const char* name),
                        char (&profilePath)[kProfilePathSize]);
+
+// The Windows rule: "." when portable; otherwise the local application-data
+// folder as `shellFolder` reports it (SHGetFolderPathA in the engine; false
+// when it fails), else $APPDATA, else "."; cut to fit the buffer.
+void SettleWindowsProfilePath(int portableMode, bool (*shellFolder)(char* out, size_t size),
+                              const char* (*lookup)(const char* name), char (&profilePath)[kProfilePathSize]);

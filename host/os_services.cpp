@@ -2,8 +2,10 @@
 // by hand so it never depends on the locale.
 #include "host/os_services.h"
 
+#if !defined(_WIN32)
 #include <dirent.h>
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -23,6 +25,9 @@ const char* UsablePath(const char* text, size_t length) {
   return text;
 }
 
+// Folder creation and listing through the Windows file API are in
+// host/os_services_win32.cpp.
+#if !defined(_WIN32)
 bool EnsureDirectory(const char* path) {
   if (!path) return false;
   struct stat info;
@@ -33,9 +38,15 @@ bool EnsureDirectory(const char* path) {
   return errno == EEXIST;
 }
 
+#endif
+
 std::string FormatModified(time_t when) {
   struct tm local;
+#if defined(_WIN32)
+  if (localtime_s(&local, &when) != 0) return std::string();
+#else
   if (!localtime_r(&when, &local)) return std::string();
+#endif
   if (local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 || local.tm_mon > 11) {
     return std::string();
   }
@@ -56,6 +67,7 @@ int32_t ClampFileSize(int64_t size) {
   return size < 0 ? 0 : static_cast<int32_t>(size);
 }
 
+#if !defined(_WIN32)
 bool ScanFolder(const char* path, std::vector<DirectoryEntry>* entries) {
   entries->clear();
   if (!path) return false;
@@ -93,3 +105,4 @@ bool ScanFolder(const char* path, std::vector<DirectoryEntry>* entries) {
             [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
   return true;
 }
+#endif

@@ -9,6 +9,7 @@
 #include "host/chunk_loaders.h"
 #include "host/host.h"
 #include "host/key_table.h"
+#include "host/platform.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ int SetUpScriptState(lua_State* L) {
   lua_setfield(L, -2, "desktopWidth");
   lua_pushinteger(L, info->desktopHeight);
   lua_setfield(L, -2, "desktopHeight");
-  lua_pushstring(L, "Linux");
+  lua_pushstring(L, kPlatformName);
   lua_setfield(L, -2, "platform");
   lua_setfield(L, LUA_GLOBALSINDEX, "pelto");
   return 0;

@@ -13,7 +13,25 @@ packages=(
   xvfb xauth xfonts-base xdotool x11-apps x11-utils netpbm
   love
   clang libclang-rt-14-dev jackd2
+  gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64 wine wine64 dpkg-dev unzip
 )
+
+# The Windows build compiles its libraries from Debian's source packages,
+# which `apt-get source` finds only with a deb-src entry.
+add_deb_src() {
+  if apt-get source --print-uris -qq zlib >/dev/null 2>&1; then return 0; fi
+  local codename
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  echo "setup: adding a deb-src entry for $codename"
+  $sudo tee /etc/apt/sources.list.d/pelto-deb-src.sources >/dev/null <<EOF
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  $sudo apt-get update -qq
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,15 +40,15 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "setup: installing ${missing[*]}"
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+add_deb_src

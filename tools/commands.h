@@ -16,3 +16,4 @@ int RunConvertCommand(int argc, char** argv);
 // "error: FILE: ..." lines; --strict makes warnings errors. Writes nothing on
 // failure. Returns the exit code (0 or 1).
 int RunConvertMap(const char* inputPath, const char* outDir, bool strict);
+int RunExportCommand(int argc, char** argv);

@@ -19,6 +19,7 @@
 #include "host/chunk_translate.h"
 #include "tools/commands.h"
 #include "tools/tool_files.h"
+#include "tools/file_replace.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
-  if (close(fd) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (close(fd) != 0 || RenameOver(temp.c_str(), path.c_str()) != 0) {
     *errorNumber = errno;
     unlink(temp.c_str());
     return false;

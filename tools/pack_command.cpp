@@ -23,6 +23,7 @@
 #include "archive/unpack.h"
 #include "tools/commands.h"
 #include "tools/tool_files.h"
+#include "tools/file_replace.h"
 
 namespace fs = std::filesystem;
 
@@ -165,7 +166,7 @@ bool CollectFolder(const fs::path& folder, std::vector<fs::path>* files, std::st
 }
 
 bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes, std::string* problem) {
-  FILE* file = std::fopen(path.c_str(), "rb");
+  FILE* file = std::fopen(path.string().c_str(), "rb");
   if (!file) {
     *problem = "cannot read " + path.string() + ": " + std::strerror(errno);
     return false;
@@ -209,7 +210,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   umask(mask);
   if (ok) ok = fchmod(fd, 0666 & ~mask) == 0;
   if (close(fd) != 0) ok = false;
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  if (ok && RenameOver(temp.c_str(), path.c_str()) != 0) ok = false;
   if (!ok) {
     *problem = "cannot write " + path + ": " + std::strerror(errno);
     unlink(temp.c_str());

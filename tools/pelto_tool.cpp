@@ -21,6 +21,7 @@ const Command kCommands[] = {
     {"new", RunNewCommand, "new NAME   make a folder with a game to start from"},
     {"list", RunListCommand, "list ARCHIVE [--names DIR]   list an archive's entries and check them"},
     {"extract", RunExtractCommand, "extract ARCHIVE NAME... [-C DIR]   write entries of an archive to files"},
+    {"export", RunExportCommand, "export --windows [GAME_DIR] --data DIR -o GAME.zip   a zip for Windows players"},
 };
 
 void PrintUsage(FILE* out) {

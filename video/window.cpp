@@ -15,6 +15,9 @@
 #include <dlfcn.h>
 #include <link.h>
 #endif
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "host/host_state.h"
 #include "host/window_system.h"
@@ -67,6 +70,23 @@ void PinLoadedLibraries() {
 void PinLoadedLibraries() {}
 #endif
 
+#if defined(_WIN32)
+// GLFW loads the game-controller libraries at start-up and unloads them in
+// glfwTerminate. XInput may still have a thread of its own running then
+// (Wine's does), which faults in the unloaded code as the process ends; kept
+// loaded until the end, they cannot be pulled from under it.
+void PinControllerLibraries() {
+  const char* const names[] = {"xinput1_4.dll", "xinput1_3.dll", "xinput9_1_0.dll", "xinput1_2.dll",
+                               "xinput1_1.dll", "dinput8.dll"};
+  for (const char* name : names) {
+    HMODULE module;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, name, &module);  // fails for a library not loaded
+  }
+}
+#else
+void PinControllerLibraries() {}
+#endif
+
 // The hidden holder is made when a context is first needed (the first
 // window, or GL work before any window), not at start-up: a script that
 // never draws never starts the OpenGL driver. Without a holder each game
@@ -97,7 +117,10 @@ bool WindowSystemInit() {
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
     initialised = glfwInit() == GLFW_TRUE;
-    if (initialised) break;
+    if (initialised) {
+      PinControllerLibraries();
+      break;
+    }
   }
   return initialised;
 }

@@ -19,7 +19,15 @@ struct RunResult {
 RunResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd = "",
                      const std::map<std::string, std::string>& env = {}, int timeoutSeconds = 60);
 
+// The engine under test: this build's pelto, or the program PELTO_TEST_ENGINE
+// names (build-windows/pelto.exe), which PELTO_TEST_LAUNCHER (wine) starts.
 std::string EnginePath();
+// True when the engine under test is a Windows build (run through Wine).
+bool WindowsEngine();
+// What starts a Windows program here (wine), or "" when programs start as they are.
+std::string Launcher();
+// The program path the engine sees as argv[0].
+std::string EngineArgv0();
 std::string ToolPath();
 
 // A fresh temporary folder, removed with its contents when the object goes.

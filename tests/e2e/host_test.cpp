@@ -28,7 +28,7 @@ TEST(BootScript, SeesOnlyTheFourLibrariesAndThePeltoTable) {
   EXPECT_EQ(r.out,
             "table\ttable\ttable\ttable\n"
             "nil\tnil\tnil\tnil\tnil\tnil\n"
-            "65\t257\t318\tnil\tLinux\n"
+            "65\t257\t318\tnil\t" + std::string(WindowsEngine() ? "Win32" : "Linux") + "\n"
             "117\t1280\t1024\n");  // the test server's screen is 1280x1024
 }
 
@@ -37,7 +37,7 @@ TEST(BootScript, ArgsHoldEveryProcessArgumentOptionsIncluded) {
   BuildGame(dir, {{"boot.lua", "for i = 1, #pelto.args do print(i, pelto.args[i]) end"}});
   RunResult r = RunGame(dir, {"--nocrt", "level 2", "--NOCRT"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "1\t" + EnginePath() + "\n2\t--datapath\n3\t" + (dir / "data") +
+  EXPECT_EQ(r.out, "1\t" + EngineArgv0() + "\n2\t--datapath\n3\t" + (dir / "data") +
                        "\n4\t--nocrt\n5\tlevel 2\n6\t--NOCRT\n");
 }
 

@@ -1,4 +1,5 @@
 // Command-line options and the profile folder.
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -111,6 +112,32 @@ TEST(ProfilePath, LongValuesAreCutTo259Bytes) {
   EXPECT_EQ(got, longPath.substr(0, kProfilePathSize - 1));
   std::string home(255, 'h');
   EXPECT_EQ(Profile(0, {{"HOME", home}}), (home + "/.local/share").substr(0, 259));
+}
+
+std::string shellAnswer;  // what the stand-in shell reports; "" = the call fails
+bool FakeShell(char* out, size_t size) {
+  if (shellAnswer.empty()) return false;
+  std::snprintf(out, size, "%s", shellAnswer.c_str());
+  return true;
+}
+
+std::string WindowsProfile(int portable, std::string shell, std::map<std::string, std::string> env) {
+  shellAnswer = std::move(shell);
+  fakeEnv = std::move(env);
+  char path[kProfilePathSize];
+  std::memset(path, 'x', sizeof path);
+  SettleWindowsProfilePath(portable, FakeShell, FakeLookup, path);
+  return path;
+}
+
+TEST(ProfilePath, WindowsAsksTheShellThenAppdataThenDot) {
+  const char* local = "C:\\Users\\ann\\AppData\\Local";
+  EXPECT_EQ(WindowsProfile(0, local, {{"APPDATA", "D:\\roam"}, {"HOME", "/h"}}), local);
+  EXPECT_EQ(WindowsProfile(0, "", {{"APPDATA", "D:\\roam"}, {"XDG_DATA_HOME", "/x"}}), "D:\\roam");
+  EXPECT_EQ(WindowsProfile(0, "", {{"APPDATA", ""}}), ".");  // empty counts as unset
+  EXPECT_EQ(WindowsProfile(0, "", {}), ".");
+  EXPECT_EQ(WindowsProfile(1, local, {{"APPDATA", "D:\\roam"}}), ".");
+  EXPECT_EQ(WindowsProfile(0, "", {{"APPDATA", std::string(300, 'a')}}), std::string(259, 'a'));
 }
 
 TEST(KeyTable, Holds117NamesWithTheirCodes) {
