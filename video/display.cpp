@@ -13,6 +13,7 @@
 #include "input/input_events.h"
 #include "video/crt_filter.h"
 #include "video/display_state.h"
+#include "video/magnifier.h"
 #include "video/quad_batch.h"
 #include "video/window.h"
 
@@ -75,6 +76,7 @@ bool SetUpScene(const DisplayState& d) {
     ShowErrorBox(kSetupFailed);
     return false;
   }
+  MagnifierSetUp(d);
   return true;
 }
 
@@ -172,6 +174,7 @@ void CloseDisplay() {
   // The filter textures go while the window's context is still current, so
   // they are released even when no hidden context could be made.
   CrtReleaseTextures();
+  MagnifierRelease();
   WindowClose();
   DisplayState& d = Display();
   d.pixelScale = 0;
@@ -184,6 +187,7 @@ void Flip() {
   FlushQuads();
   const DisplayState& d = Display();
   if (d.crtEnabled) CrtRunPasses(d, PictureViewport(d));
+  MagnifierPresent();
   WindowSwapBuffers();
   // Waiting for OpenGL to finish paces the script's loop with the swap.
   glFinish();
@@ -199,6 +203,7 @@ void SetCrtFilter(bool on) {
   // so the set-up of the open window follows the switch at once.
   if (WindowIsOpen()) {
     FlushQuads();
+    MagnifierResolve();
     SetUpScene(d);
   }
 }
