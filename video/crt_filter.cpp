@@ -71,6 +71,24 @@ bool ClearedToBlack() {
   return clear[0] <= 0.0f && clear[1] <= 0.0f && clear[2] <= 0.0f;
 }
 
+// Clears the window outside the picture, one strip per side.
+void ClearBorders(const ViewportRect& picture, int windowWidth, int windowHeight) {
+  const int right = picture.x + picture.width, top = picture.y + picture.height;
+  const ViewportRect strips[4] = {
+      {0, 0, picture.x, windowHeight},                   // left
+      {right, 0, windowWidth - right, windowHeight},     // right
+      {picture.x, 0, picture.width, picture.y},          // below
+      {picture.x, top, picture.width, windowHeight - top}  // above
+  };
+  glEnable(GL_SCISSOR_TEST);
+  for (const ViewportRect& r : strips) {
+    if (r.width <= 0 || r.height <= 0) continue;
+    glScissor(r.x, r.y, r.width, r.height);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+  glDisable(GL_SCISSOR_TEST);
+}
+
 }  // namespace
 
 const unsigned char kScanlineMaskAlpha[16] = {
@@ -152,8 +170,15 @@ void CrtRunPasses(const DisplayState& d, const ViewportRect& picture) {
   glBindTexture(GL_TEXTURE_2D, filter.frameTexture);
   glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, w, h);
   glViewport(picture.x, picture.y, picture.width, picture.height);
-  // The whole window, borders included, in the colour of the last Cls.
-  glClear(GL_COLOR_BUFFER_BIT);
+  // The whole window, borders included, in the colour of the last Cls. When
+  // pass 1 replaces every picture pixel without blending, clearing the
+  // picture first would be undone: only the borders are cleared.
+  const bool replace = frameOpaque || ClearedToBlack();
+  if (replace) {
+    ClearBorders(picture, d.windowWidth, d.windowHeight);
+  } else {
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
   glEnable(GL_TEXTURE_2D);
 
   // Pass 1: alpha 1 replaces the picture with the frame, green and blue
@@ -162,7 +187,6 @@ void CrtRunPasses(const DisplayState& d, const ViewportRect& picture) {
   // filtered edges are translucent, and they fall on black), and the
   // renderer writes it faster without reading the picture back.
   glColor4ub(255, 152, 53, 255);
-  bool replace = frameOpaque || ClearedToBlack();
   if (replace) glDisable(GL_BLEND);
   FrameQuad(w, h, filter.frameMaxU, filter.frameMaxV);
   if (replace) glEnable(GL_BLEND);

@@ -165,6 +165,7 @@ TEST_P(CrtPicture, MatchesTheThreePassesWithinTwoPerChannel) {
 
 INSTANTIATE_TEST_SUITE_P(Scales, CrtPicture,
                          ::testing::Values(CrtCase{1, 40, 30},     // no shift of the blue pass
+                                           CrtCase{1, 47, 35},     // borders around an opaque frame
                                            CrtCase{2, 85, 63},     // shift 1, offsets 2 and 1
                                            CrtCase{3, 126, 95},    // shift 1, offsets 3 and 2
                                            CrtCase{4, 165, 120})); // shift 2, offsets 2 and 0
