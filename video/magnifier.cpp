@@ -22,13 +22,14 @@
 #include "video/quad_batch.h"
 
 bool magnifierWatching = false;
+bool magnifierStale = false;
+uint32_t magnifierSharpTexture = 0;
 
 namespace {
 
 struct Magnifier {
   bool enabled;        // the one-pass way is possible for this display
   bool corner;         // draws go 1:1 into the corner (else magnified directly)
-  bool stale;          // the corner holds part of the presented picture, not the frame 1:1
   GLuint texture;      // the frame, 1:1; power-of-two sides
   float maxU, maxV;    // the frame's right and top edges in texture coordinates
   int width, height;   // virtual screen
@@ -87,6 +88,7 @@ void Magnify() {
 
 void DrawDirectlyFromNowOn() {
   m.corner = false;
+  magnifierStale = false;  // drawing magnified goes over the picture as it is
   SetWatching();
   PictureViewport();
   glPointSize(static_cast<float>(m.scale));
@@ -95,7 +97,7 @@ void DrawDirectlyFromNowOn() {
 
 void DrawInCornerFromNowOn() {
   m.corner = true;
-  m.stale = false;
+  magnifierStale = false;
   SetWatching();
   CornerViewport();
   glPointSize(1.0f);
@@ -149,15 +151,16 @@ void MagnifierSetUp(const DisplayState& d) {
 void MagnifierRelease() {
   if (m.texture != 0) glDeleteTextures(1, &m.texture);
   m = {};
+  magnifierStale = false;
   SetWatching();
 }
 
 void MagnifierAnnounce(bool sameWhenMagnified) {
-  if (m.stale) {
+  if (magnifierStale) {
     // Drawing over the last frame: put it back into the corner, 1:1.
     FlushQuads();
     DrawFrameTexture();
-    m.stale = false;
+    magnifierStale = false;
   }
   if (!sameWhenMagnified) {
     Magnify();
@@ -167,7 +170,14 @@ void MagnifierAnnounce(bool sameWhenMagnified) {
 
 bool MagnifierPointsSameWhenMagnified() { return m.scale <= 3; }
 
+void MagnifierAnnounceQuad(uint32_t texture) {
+  bool smooth = MagnifierTextureIsSmooth(texture);
+  MagnifierAnnounce(!smooth);
+  if (!smooth) magnifierSharpTexture = texture;
+}
+
 void MagnifierNoteTexture(uint32_t texture, bool smooth) {
+  magnifierSharpTexture = 0;  // the name may have been another texture's
   if (texture >= smoothTextures.size()) {
     if (!smooth) return;
     smoothTextures.resize(texture + 1, 0);
@@ -182,21 +192,21 @@ bool MagnifierTextureIsSmooth(uint32_t texture) {
 void MagnifierCleared() {
   if (!m.enabled) return;
   if (m.corner) {
-    m.stale = false;
+    magnifierStale = false;
     return;
   }
   DrawInCornerFromNowOn();
 }
 
 void MagnifierPresent() {
-  if (!m.corner || m.stale) return;  // a picture already in place
+  if (!m.corner || magnifierStale) return;  // a picture already in place
   Magnify();
   CornerViewport();
-  m.stale = true;
+  magnifierStale = true;
 }
 
 void MagnifierResolve() {
   if (!m.corner) return;
-  if (!m.stale) Magnify();
+  if (!magnifierStale) Magnify();
   DrawDirectlyFromNowOn();
 }

@@ -23,11 +23,21 @@ void MagnifierRelease();
 
 // True while draws go 1:1 into the corner: each must be announced first.
 extern bool magnifierWatching;
+// True while the corner still holds part of the last picture.
+extern bool magnifierStale;
+// The last texture found sampled nearest (0: none), so that a run of quads
+// of one tileset is checked once.
+extern uint32_t magnifierSharpTexture;
 void MagnifierAnnounce(bool sameWhenMagnified);
+void MagnifierAnnounceQuad(uint32_t texture);
 // Call before every draw into the scene; false for a draw whose pixels
 // drawn 1:1 and magnified would differ from drawing it magnified.
 inline void MagnifierBeforeDraw(bool sameWhenMagnified) {
-  if (magnifierWatching) MagnifierAnnounce(sameWhenMagnified);
+  if (magnifierWatching && (magnifierStale || !sameWhenMagnified)) MagnifierAnnounce(sameWhenMagnified);
+}
+// The same for a textured quad (whole-pixel corners, one texel per pixel).
+inline void MagnifierBeforeQuad(uint32_t texture) {
+  if (magnifierWatching && (magnifierStale || texture != magnifierSharpTexture)) MagnifierAnnounceQuad(texture);
 }
 // A point widened to the scale is centred 0.375 of a virtual pixel into
 // its pixel, half its width either side: up to 3 window pixels wide that

@@ -94,7 +94,7 @@ void DrawTexturedQuad(uint32_t texture, float s0, float t0, float s1, float t1, 
                       uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
   // Without a game window there is nothing to draw into.
   if (!WindowIsOpen()) return;
-  MagnifierBeforeDraw(!MagnifierTextureIsSmooth(texture));
+  MagnifierBeforeQuad(texture);
   if (!BatchingOn()) {
     DrawAlone(texture, s0, t0, s1, t1, xa, ya, xb, yb, r, g, b, a);
     return;
