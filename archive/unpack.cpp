@@ -7,7 +7,8 @@
 // decoder produces the same result faster: it keeps up to 64 bits in a
 // buffer, refills it a whole word at a time before it can run dry, turns
 // fields around with a table, stores literals four at a time and copies
-// matches in 8-byte pieces where they cannot overlap their source.
+// matches in 8-byte pieces where they cannot overlap their source, runs of a
+// short pattern too once the pattern repeats far enough.
 //
 // Two consequences of reading ahead are undone at the end:
 // - the check word must equal the XOR of exactly the words a bit-by-bit
@@ -95,6 +96,31 @@ inline void CopyMatch(uint8_t* out, size_t pos, size_t length, size_t offset) {
     return;
   } else if (offset == 1) {
     std::memset(out + end, out[pos], length);
+    return;
+  } else if (length >= 16) {
+    // A run of a short pattern (a 16-bit cell repeated has offset 2). The
+    // output is periodic in `offset` from pos - 8 up to pos + offset - 1
+    // once 8 bytes are written one by one, so every later byte also equals
+    // the one `step` places above it, a multiple of offset from 8 to
+    // offset + 7: far enough for 8-byte pieces that never overlap, and near
+    // enough that the source lies in the part already periodic.
+    const size_t step = offset * ((8 + offset - 1) / offset);
+    for (size_t stop = pos - 8; pos > stop;) {
+      --pos;
+      out[pos] = out[pos + offset];
+    }
+    while (pos >= end + 8) {
+      Copy8(out + pos - 8, out + pos - 8 + step);
+      pos -= 8;
+    }
+    if (pos > end && pos >= 8) {
+      Copy8(out + pos - 8, out + pos - 8 + step);
+      return;
+    }
+    while (pos > end) {
+      --pos;
+      out[pos] = out[pos + step];
+    }
     return;
   }
   // Short offsets repeat a pattern: byte by byte, as the format defines it.

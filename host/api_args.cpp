@@ -8,6 +8,12 @@
 #include <lua.hpp>
 
 int32_t IntegerFromNumber(double value) {
+  // Scripts pass whole numbers almost always: those in range need no
+  // rounding and no wrapping (the same result, without the library calls).
+  if (value >= -2147483648.0 && value <= 2147483647.0) {
+    int32_t whole = static_cast<int32_t>(value);
+    if (static_cast<double>(whole) == value) return whole;
+  }
   if (!std::isfinite(value)) return INT32_MIN;
   // nearbyint follows the current rounding mode, which the engine never
   // changes from round-to-nearest-even; that gives 2.5 -> 2 and 3.5 -> 4.
@@ -18,6 +24,8 @@ int32_t IntegerFromNumber(double value) {
 }
 
 int32_t WholeFromNumber(double value) {
+  // Inside the range the conversion itself cuts toward zero (NaN fails both tests).
+  if (value > -2147483649.0 && value < 2147483648.0) return static_cast<int32_t>(value);
   if (std::isnan(value)) return INT32_MIN;
   double cut = std::trunc(value);
   if (cut < -2147483648.0 || cut > 2147483647.0) return INT32_MIN;

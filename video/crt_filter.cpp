@@ -55,6 +55,40 @@ GLint FrameFilter(int pixelScale) {
   return pixelScale == 1 ? GL_NEAREST : GL_LINEAR;
 }
 
+// PELTO_CRT_BLEND=1 (read once, for the tests that compare both ways)
+// keeps pass 1 blended over a black ground.
+int alwaysBlend = -1;
+
+// The colour the window was just cleared to has no red, green or blue.
+bool ClearedToBlack() {
+  if (alwaysBlend < 0) {
+    const char* v = std::getenv("PELTO_CRT_BLEND");
+    alwaysBlend = v != nullptr && v[0] == '1' && v[1] == '\0' ? 1 : 0;
+  }
+  if (alwaysBlend == 1) return false;
+  GLfloat clear[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+  return clear[0] <= 0.0f && clear[1] <= 0.0f && clear[2] <= 0.0f;
+}
+
+// Clears the window outside the picture, one strip per side.
+void ClearBorders(const ViewportRect& picture, int windowWidth, int windowHeight) {
+  const int right = picture.x + picture.width, top = picture.y + picture.height;
+  const ViewportRect strips[4] = {
+      {0, 0, picture.x, windowHeight},                   // left
+      {right, 0, windowWidth - right, windowHeight},     // right
+      {picture.x, 0, picture.width, picture.y},          // below
+      {picture.x, top, picture.width, windowHeight - top}  // above
+  };
+  glEnable(GL_SCISSOR_TEST);
+  for (const ViewportRect& r : strips) {
+    if (r.width <= 0 || r.height <= 0) continue;
+    glScissor(r.x, r.y, r.width, r.height);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+  glDisable(GL_SCISSOR_TEST);
+}
+
 }  // namespace
 
 const unsigned char kScanlineMaskAlpha[16] = {
@@ -136,18 +170,26 @@ void CrtRunPasses(const DisplayState& d, const ViewportRect& picture) {
   glBindTexture(GL_TEXTURE_2D, filter.frameTexture);
   glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, w, h);
   glViewport(picture.x, picture.y, picture.width, picture.height);
-  // The whole window, borders included, in the colour of the last Cls.
-  glClear(GL_COLOR_BUFFER_BIT);
+  // The whole window, borders included, in the colour of the last Cls. When
+  // pass 1 replaces every picture pixel without blending, clearing the
+  // picture first would be undone: only the borders are cleared.
+  const bool replace = frameOpaque || ClearedToBlack();
+  if (replace) {
+    ClearBorders(picture, d.windowWidth, d.windowHeight);
+  } else {
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
   glEnable(GL_TEXTURE_2D);
 
   // Pass 1: alpha 1 replaces the picture with the frame, green and blue
-  // weakened. Where the frame is known to be opaque the blend would give the
-  // source unchanged, and the renderer writes it faster without reading the
-  // picture back.
+  // weakened. Where the frame is known to be opaque, or the picture was just
+  // cleared to black, the blend would give the source unchanged (only the
+  // filtered edges are translucent, and they fall on black), and the
+  // renderer writes it faster without reading the picture back.
   glColor4ub(255, 152, 53, 255);
-  if (frameOpaque) glDisable(GL_BLEND);
+  if (replace) glDisable(GL_BLEND);
   FrameQuad(w, h, filter.frameMaxU, filter.frameMaxV);
-  if (frameOpaque) glEnable(GL_BLEND);
+  if (replace) glEnable(GL_BLEND);
 
   // Pass 2: black through the mask; one repeat of 4x4 texels covers 2x2
   // virtual pixels, darkening the upper half of every pixel row.

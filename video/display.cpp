@@ -13,6 +13,7 @@
 #include "input/input_events.h"
 #include "video/crt_filter.h"
 #include "video/display_state.h"
+#include "video/magnifier.h"
 #include "video/quad_batch.h"
 #include "video/window.h"
 
@@ -79,6 +80,7 @@ bool SetUpScene(const DisplayState& d) {
     ShowErrorBox(kSetupFailed);
     return false;
   }
+  MagnifierSetUp(d);
   return true;
 }
 
@@ -183,6 +185,7 @@ void CloseDisplay() {
   // The filter textures go while the window's context is still current, so
   // they are released even when no hidden context could be made.
   CrtReleaseTextures();
+  MagnifierRelease();
   WindowClose();
   DisplayState& d = Display();
   d.pixelScale = 0;
@@ -194,6 +197,9 @@ void Flip() {
   // Gathered quads belong to this frame, before the filter copies it.
   FlushQuads();
   const DisplayState& d = Display();
+  // The one-pass magnification lands before anything reads the frame back
+  // (development captures) or draws over it (the overlay).
+  MagnifierPresent();
   if (flipBeforeFilter) flipBeforeFilter();
   if (d.crtEnabled) CrtRunPasses(d, PictureViewport(d));
   if (flipBeforeSwap) flipBeforeSwap();
@@ -225,6 +231,7 @@ void SetCrtFilter(bool on) {
   // so the set-up of the open window follows the switch at once.
   if (WindowIsOpen()) {
     FlushQuads();
+    MagnifierResolve();
     SetUpScene(d);
   }
 }

@@ -36,7 +36,8 @@ int LuaLoadMap(lua_State* L) {
   AssetBuffer entry;
   AssetLoad(&entry, ArgString(L, 1));
   MapStatus status;
-  int slot = MapLoad(entry.data, static_cast<size_t>(entry.size), &status);
+  // The map keeps the unpacked entry and its cells where they lie.
+  int slot = MapAdopt(&entry.data, static_cast<size_t>(entry.size), &status);
   AssetFree(&entry);
   FailIfFatal(status);
   PushNumber(L, slot);

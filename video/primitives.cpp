@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include "video/magnifier.h"
 #include "video/quad_batch.h"
 #include "video/render_stats.h"
 #include "video/window.h"
@@ -12,6 +13,12 @@
 namespace {
 
 const float kInside = 0.375f;
+
+// A line widened to the scale is not the magnified 1:1 line, not even along
+// a row or a column: its ends lie 0.375 of a virtual pixel further on, which
+// lights part of a magnified pixel at each end, and a diagonal one is a
+// slanted band. Every line is therefore drawn magnified directly.
+const bool kLinesSameWhenMagnified = false;
 
 // The low 8 bits of each channel, as OpenGL's unsigned byte colours take them.
 void SetColour(const Rgba& c) {
@@ -34,11 +41,13 @@ void Cls(const Rgba& c) {
   glClearColor(static_cast<float>(c.r) / k, static_cast<float>(c.g) / k, static_cast<float>(c.b) / k,
                static_cast<float>(c.a) / k);
   glClear(GL_COLOR_BUFFER_BIT);
+  MagnifierCleared();
 }
 
 void Plot(int32_t x, int32_t y, const Rgba& colour) {
   if (!WindowIsOpen()) return;
   FlushQuads();  // gathered sprites lie below whatever comes now
+  MagnifierBeforePoint();
   SetColour(colour);
   FrameRenderStats().drawCalls += 1;
   glBegin(GL_POINTS);
@@ -49,6 +58,7 @@ void Plot(int32_t x, int32_t y, const Rgba& colour) {
 void Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
   if (!WindowIsOpen()) return;
   FlushQuads();  // gathered sprites lie below whatever comes now
+  MagnifierBeforeDraw(kLinesSameWhenMagnified);
   SetColour(colour);
   FrameRenderStats().drawCalls += 1;
   glBegin(GL_LINES);
@@ -60,6 +70,7 @@ void Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
 void Box(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
   if (!WindowIsOpen()) return;
   FlushQuads();  // gathered sprites lie below whatever comes now
+  MagnifierBeforeDraw(kLinesSameWhenMagnified);
   SetColour(colour);
   FrameRenderStats().drawCalls += 1;
   glBegin(GL_LINE_LOOP);
@@ -74,6 +85,7 @@ void Box(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
 void FillRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const Rgba& colour) {
   if (!WindowIsOpen()) return;
   FlushQuads();  // gathered sprites lie below whatever comes now
+  MagnifierBeforeDraw(true);
   SetColour(colour);
   FrameRenderStats().drawCalls += 1;
   FrameRenderStats().quads += 1;

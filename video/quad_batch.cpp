@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "video/render_stats.h"
+#include "video/magnifier.h"
 #include "video/window.h"
 
 namespace {
@@ -103,6 +104,7 @@ void DrawTexturedQuad(uint32_t texture, float s0, float t0, float s1, float t1, 
                       uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
   // Without a game window there is nothing to draw into.
   if (!WindowIsOpen()) return;
+  MagnifierBeforeQuad(texture);
   if (!BatchingOn()) {
     DrawAlone(texture, s0, t0, s1, t1, xa, ya, xb, yb, r, g, b, a);
     return;

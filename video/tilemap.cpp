@@ -1,6 +1,7 @@
 // Tile maps: the ten-slot table, creating, loading from map files, editing.
 #include "video/tilemap.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "audio/byte_reader.h"
@@ -35,8 +36,8 @@ uint16_t* AllocateCells(uint16_t width, uint16_t height) {
 
 void ClearMaps() {
   for (int i = 0; i < kMapSlots; ++i) {
-    std::free(gMaps[i].cells);
-    gMaps[i] = TileMap{nullptr, 0, 0, 0};
+    std::free(gMaps[i].storage);
+    gMaps[i] = TileMap{nullptr, 0, 0, 0, nullptr};
   }
 }
 
@@ -58,7 +59,7 @@ int MapCreate(int32_t width, int32_t height, MapStatus* status) {
     *status = MapStatus::OutOfMemory;
     return -1;
   }
-  gMaps[slot] = TileMap{cells, w, h, 1};
+  gMaps[slot] = TileMap{cells, w, h, 1, reinterpret_cast<uint8_t*>(cells)};
   *status = MapStatus::Ok;
   return slot;
 }
@@ -88,15 +89,45 @@ int MapLoad(const uint8_t* bytes, size_t size, MapStatus* status) {
   for (size_t i = 0; i < count; ++i) {
     cells[i] = static_cast<uint16_t>(raw[2 * i] | raw[2 * i + 1] << 8);  // little-endian on any host
   }
-  gMaps[slot] = TileMap{cells, width, height, 1};
+  gMaps[slot] = TileMap{cells, width, height, 1, reinterpret_cast<uint8_t*>(cells)};
+  *status = MapStatus::Ok;
+  return slot;
+}
+
+int MapAdopt(uint8_t** block, size_t size, MapStatus* status) {
+  uint8_t* bytes = *block;
+  ByteReader reader(bytes, size);
+  uint16_t width = reader.U16();
+  uint16_t height = reader.U16();
+  size_t count = static_cast<size_t>(width) * height;
+  reader.Take(count * 2);
+  uint8_t* first = bytes ? bytes + 4 : nullptr;
+  // A map of no cells, or cells not on a 16-bit boundary, take the copying way.
+  if (reader.failed || count == 0 || reinterpret_cast<uintptr_t>(first) % alignof(uint16_t) != 0) {
+    return MapLoad(bytes, size, status);
+  }
+  int slot = LowestFreeSlot();
+  if (slot < 0) {
+    *status = MapStatus::NoSlot;
+    return -1;
+  }
+  uint16_t* cells = reinterpret_cast<uint16_t*>(first);
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+  for (size_t i = 0; i < count; ++i) {
+    cells[i] = static_cast<uint16_t>(first[2 * i] | first[2 * i + 1] << 8);  // in place: byte i*2 is read first
+  }
+#endif
+  gMaps[slot] = TileMap{cells, width, height, 1, bytes};
+  *block = nullptr;
   *status = MapStatus::Ok;
   return slot;
 }
 
 void MapDelete(int32_t slot) {
   if (slot < 0 || slot >= kMapSlots) return;
-  std::free(gMaps[slot].cells);  // a free slot's pointer is null: freeing it again is harmless
+  std::free(gMaps[slot].storage);  // a free slot's pointer is null: freeing it again is harmless
   gMaps[slot].cells = nullptr;
+  gMaps[slot].storage = nullptr;
   gMaps[slot].inUse = 0;
 }
 

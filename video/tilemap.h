@@ -15,10 +15,11 @@ constexpr uint16_t kCellFlipVertical = 0x4000;
 constexpr uint16_t kCellFlipHorizontal = 0x8000;
 
 struct TileMap {
-  uint16_t* cells;  // width x height cells, row-major from the top; owned
-  uint16_t width;   // columns
-  uint16_t height;  // rows
-  int inUse;        // 0/1: the slot holds a map
+  uint16_t* cells;   // width x height cells, row-major from the top
+  uint16_t width;    // columns
+  uint16_t height;   // rows
+  int inUse;         // 0/1: the slot holds a map
+  uint8_t* storage;  // the malloc'd block the cells lie in; owned, freed with the map
 };
 
 enum class MapStatus { Ok, NoSlot, OutOfMemory, ShortEntry };
@@ -40,6 +41,12 @@ int MapCreate(int32_t width, int32_t height, MapStatus* status);
 // ShortEntry whether or not a slot is free; otherwise as MapCreate. Bytes
 // after the cells are ignored.
 int MapLoad(const uint8_t* bytes, size_t size, MapStatus* status);
+
+// The same for a map file in a malloc'd block that the map may keep: when
+// it does (the usual case), the cells are used where they lie, after the
+// 4-byte header, *block becomes null and the block is the map's to free;
+// otherwise the cells are copied and *block is left to the caller.
+int MapAdopt(uint8_t** block, size_t size, MapStatus* status);
 
 // Releases a slot's cells; a free slot or a number outside 0-9 is left alone.
 void MapDelete(int32_t slot);

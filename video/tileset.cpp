@@ -7,6 +7,7 @@
 #include "archive/asset.h"
 #include "host/host.h"
 #include "video/decoded_image.h"
+#include "video/magnifier.h"
 #include "video/pcx.h"
 #include "video/png.h"
 #include "video/quad_batch.h"
@@ -48,6 +49,7 @@ uint32_t CreateTexture(const DecodedImage& image, bool smooth) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
   if (glGetError() != GL_NO_ERROR) FatalError(FATAL_OPENGL);
+  MagnifierNoteTexture(name, smooth);
   return name;
 }
 

@@ -4,6 +4,7 @@
 // virtual pixel further left.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -164,9 +165,32 @@ TEST_P(CrtPicture, MatchesTheThreePassesWithinTwoPerChannel) {
 
 INSTANTIATE_TEST_SUITE_P(Scales, CrtPicture,
                          ::testing::Values(CrtCase{1, 40, 30},     // no shift of the blue pass
+                                           CrtCase{1, 47, 35},     // borders around an opaque frame
                                            CrtCase{2, 85, 63},     // shift 1, offsets 2 and 1
                                            CrtCase{3, 126, 95},    // shift 1, offsets 3 and 2
                                            CrtCase{4, 165, 120})); // shift 2, offsets 2 and 0
+
+// Over a black ground the first pass is drawn without blending, which the
+// translucent filtered edges cannot tell: the same window, pixel for pixel.
+TEST(CrtBlackGround, FirstPassIsTheSameUnblended) {
+  for (const CrtCase& c : {CrtCase{2, 85, 63}, CrtCase{3, 126, 95}, CrtCase{4, 165, 120}}) {
+    std::vector<WindowImage> images;
+    for (const char* blend : {"1", "0"}) {
+      setenv("PELTO_CRT_BLEND", blend, 1);  // the child inherits it
+      std::string title = UniqueTitle("crtblack");
+      BackgroundGame game(std::string(kShowPrologue) + OpenCall(title, c.windowWidth, c.windowHeight) +
+                          "Show(function()\n" + kSceneLua + "Cls(0, 0, 0)\nFillRect(0, 0, 19, 29, 200, 100, 50)\n" +
+                          "FillRect(22, 3, 39, 29, 20, 220, 160, 128)\nend)\nCloseDisplay()\n");
+      RunResult result;
+      images.push_back(GrabAndClose(game, title, &result));
+      EXPECT_EQ(result.exitCode, 0) << result.err;
+    }
+    unsetenv("PELTO_CRT_BLEND");
+    std::string report;
+    EXPECT_EQ(CountMismatches(images[1], images[0], 0, &report), 0) << "scale " << c.scale << "\n" << report;
+    EXPECT_NE(images[0].At(c.windowWidth / 4, c.windowHeight / 2), 0u);
+  }
+}
 
 // A player toggling the filter sees the change at the next frame, both ways.
 TEST(CrtSwitch, TakesEffectAtOnceWhileTheWindowIsOpen) {

@@ -2,6 +2,11 @@
 // virtual pixels each one lights, at several scales, how colour channels
 // wrap and how alpha blends.
 #include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <ostream>
+#include <set>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -169,5 +174,127 @@ FillRect(20, 0, 21, 1, 0, 0, 0)
 )",
               want, 1);
 }
+
+}  // namespace
+
+// ---- one-pass magnification against drawing every primitive magnified ----
+
+namespace {
+
+// A 16 x 16 32-bit TGA (rows bottom-up): a colour ramp, one translucent row.
+std::string RampImage() {
+  const int side = 16;
+  std::string f(18, '\0');
+  f[2] = 2;
+  f[12] = side;
+  f[14] = side;
+  f[16] = 32;
+  f[17] = 8;
+  for (int y = side - 1; y >= 0; --y)
+    for (int x = 0; x < side; ++x) {
+      int a = y == 5 ? 128 : 255;
+      f += {static_cast<char>((16 * x + 3) * a / 255), static_cast<char>((9 * y + 40) * a / 255),
+            static_cast<char>((200 - 11 * x) * a / 255), static_cast<char>(a)};
+    }
+  return f;
+}
+
+// With KEEP only the first frame clears and draws what blends; every later
+// frame draws opaque primitives over the last one without Cls, the same
+// each time, so the window settles whenever it is grabbed.
+const char kMagnifiedScene[] = R"(
+local s = LoadTileset("ramp.tga", 4, 4)
+local soft = LoadTileset("ramp.tga", 8, 8, true)
+OpenDisplay(TITLE, 32, 24, false, WINDOW_W, WINDOW_H)
+local m = CreateMap(12, 10)
+for y = 0, 9 do for x = 0, 11 do SetTile(m, x, y, (x + 2 * y) % 16 + (x % 2) * 32768 + (y % 3 == 0 and 16384 or 0)) end end
+AssignMap(0, m)
+AssignTileset(0, s)
+local frame = 0
+Show(function()
+  frame = frame + 1
+  local full = frame == 1 or not KEEP
+  if full then
+    Cls(10, 40, 90)
+    Playfield(0, 2, 1, 3, 2)
+    FillRect(0, 0, 31, 0, 200, 30, 30)
+    FillRect(20, 5, 18, 8, 0, 0, 255)
+    FillRect(-5, 20, 40, 30, 64, 64, 64, 64)
+    if DIAGONAL_FIRST then Line(1, 22, 30, 3, 250, 250, 0) end
+    for i = 0, 40 do Sprite(s, (i * 7) % 36 - 2, (i * 5) % 28 - 2, i % 16, i % 2 == 0, 255, 200, 255 - i, 255) end
+    Plot(7, 11, 0, 255, 0, 128)
+    if not NO_LINES then Box(28, 18, 22, 12, 0, 200, 255, 200) end
+    if SOFT then Sprite(soft, 14, 9, 1) end
+  end
+  Plot(0, 0, 255, 255, 255)
+  Plot(31, 23, 255, 0, 255)
+  Plot(-1, 3, 255, 255, 255)
+  if not NO_LINES then
+    Line(0, 2, 31, 2, 0, 255, 255)
+    Line(30, 23, 3, 23, 255, 128, 0)
+    Line(0, 4, 0, 20, 255, 255, 255)
+    Line(31, 20, 31, 1, 128, 255, 128)
+    Line(12, 12, 12, 12, 255, 0, 0)
+    Box(3, 3, 9, 8, 255, 255, 255)
+  end
+  FillRect(14, 3, 17, 3, 255, 255, 255)
+  if KEEP_DIAGONAL then Line(5, 20, 25, 10, 255, 0, 0) end
+  if full and DIAGONAL_LAST then Line(2, 2, 20, 14, 255, 0, 0) Sprite(s, 9, 7, 3) end
+end)
+CloseDisplay()
+)";
+
+struct MagnifyCase {
+  const char* name;
+  std::string flags;  // Lua assignments before the scene
+};
+
+void PrintTo(const MagnifyCase& c, std::ostream* out) { *out << c.name; }
+
+class OnePassMagnification : public ::testing::TestWithParam<std::tuple<int, MagnifyCase>> {};
+
+// The window with every primitive, drawn either way, at each scale; the
+// window is wider and taller than the picture, so its borders are compared
+// too (a widened point or line reaching past the picture would show there).
+TEST_P(OnePassMagnification, GivesTheWindowOfDrawingEveryPrimitiveMagnified) {
+  const int scale = std::get<0>(GetParam());
+  const MagnifyCase& c = std::get<1>(GetParam());
+  const int windowW = kWidth * scale + 7, windowH = kHeight * scale + 4;
+  std::vector<WindowImage> images;
+  for (const char* direct : {"1", "0"}) {
+    setenv("PELTO_DIRECT_MAGNIFY", direct, 1);  // the child inherits it
+    std::string title = UniqueTitle("magnify");
+    std::string boot = std::string(kShowPrologue) + "TITLE = \"" + title + "\"\nWINDOW_W = " +
+                       std::to_string(windowW) + "\nWINDOW_H = " + std::to_string(windowH) + "\n" + c.flags +
+                       "\n" + kMagnifiedScene;
+    BackgroundGame game(boot, std::map<std::string, std::string>{{"ramp.tga", RampImage()}}, {"--nocrt"});
+    RunResult result;
+    images.push_back(GrabAndClose(game, title, &result));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+  }
+  unsetenv("PELTO_DIRECT_MAGNIFY");
+  ASSERT_EQ(images[0].width, windowW);
+  std::string report;
+  EXPECT_EQ(CountMismatches(images[1], images[0], 0, &report), 0) << report;
+  // The scene is there: the Cls colour, the map and the sprites.
+  const WindowImage& one = images[0];
+  std::set<uint32_t> colours(one.pixels.begin(), one.pixels.end());
+  EXPECT_GT(colours.size(), 40u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ScalesAndFrames, OnePassMagnification,
+    ::testing::Combine(::testing::Values(1, 2, 3, 4),
+                       ::testing::Values(MagnifyCase{"NoLines", "NO_LINES = true"},
+                                         MagnifyCase{"AxisAlignedLines", ""},
+                                         MagnifyCase{"DiagonalMidFrame", "DIAGONAL_LAST = true"},
+                                         MagnifyCase{"DiagonalFirstThenSmooth", "DIAGONAL_FIRST = true\nSOFT = true"},
+                                         MagnifyCase{"Smooth", "SOFT = true"},
+                                         MagnifyCase{"KeptBetweenFrames", "KEEP = true"},
+                                         MagnifyCase{"KeptWithoutLines", "KEEP = true\nNO_LINES = true"},
+                                         MagnifyCase{"KeptWithDiagonal", "KEEP = true\nKEEP_DIAGONAL = true"})),
+    [](const ::testing::TestParamInfo<std::tuple<int, MagnifyCase>>& p) {
+      return std::string(std::get<1>(p.param).name) + "Scale" + std::to_string(std::get<0>(p.param));
+    });
 
 }  // namespace

@@ -2,6 +2,7 @@
 // edge cases, the check word, and every kind of malformed block.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -119,6 +120,31 @@ TEST(ArchiveUnpack, ShortOffsetsRepeatAPattern) {
   Bytes out;
   ASSERT_TRUE(Unpack(Stream().ShortLiterals({1, 2, 3}).LongMatch(10, 3).Block(13), &out));
   EXPECT_EQ(out, (Bytes{1, 3, 2, 1, 3, 2, 1, 3, 2, 1, 3, 2, 1}));
+}
+
+// Long runs of a short pattern (a repeated 16-bit map cell has offset 2)
+// take a quicker way than byte by byte: every offset below the 8-byte piece
+// size, every length around the piece boundaries, ending at the start of
+// the output or with bytes still to come below.
+TEST(ArchiveUnpack, LongRunsOfShortPatternsAgreeWithBitByBitDecoding) {
+  for (uint32_t offset = 1; offset <= 12; ++offset) {
+    for (uint32_t length : {16u, 17u, 23u, 24u, 25u, 31u, 100u, 255u, 256u}) {
+      for (int after : {0, 1, 3, 9}) {
+        Bytes pattern = Range(int(std::max(offset, 9u)), 40);
+        Stream stream;
+        stream.LongLiterals(pattern);
+        stream.LongMatch(length, offset);
+        if (after >= 9) stream.LongLiterals(Range(after, 90));
+        else if (after > 0) stream.ShortLiterals(Range(after, 90));
+        uint32_t size = uint32_t(pattern.size()) + length + uint32_t(after);
+        Bytes block = stream.Block(size);
+        Bytes reference(size), out;
+        ASSERT_TRUE(ReferenceUnpack(block, &reference));
+        ASSERT_TRUE(Unpack(block, &out)) << offset << " " << length << " " << after;
+        ASSERT_EQ(out, reference) << offset << " " << length << " " << after;
+      }
+    }
+  }
 }
 
 // ---- layout of the words --------------------------------------------------

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "video/tilemap.h"
@@ -27,6 +29,37 @@ std::vector<uint8_t> MapFile(int width, int height, const std::vector<uint16_t>&
 
 int Load(const std::vector<uint8_t>& bytes, MapStatus* status) {
   return MapLoad(bytes.data(), bytes.size(), status);
+}
+
+// LoadMap keeps the unpacked entry: the cells are used where they lie.
+TEST_F(TileMapTest, AdoptedEntryKeepsItsCellsInPlaceAndTheMapFreesIt) {
+  std::vector<uint8_t> file = MapFile(3, 2, {1, 2, 3, 0x8004, 0x4005, 6});
+  file.push_back(0xee);  // bytes after the cells are ignored
+  uint8_t* block = static_cast<uint8_t*>(std::malloc(file.size()));
+  std::memcpy(block, file.data(), file.size());
+  uint8_t* cellsAt = block + 4;
+  MapStatus status;
+  int slot = MapAdopt(&block, file.size(), &status);
+  ASSERT_EQ(slot, 0);
+  EXPECT_EQ(status, MapStatus::Ok);
+  EXPECT_EQ(block, nullptr);  // the map owns it now; ClearMaps frees it (the sanitizer build checks)
+  EXPECT_EQ(reinterpret_cast<uint8_t*>(MapAt(0)->cells), cellsAt);
+  EXPECT_EQ(MapCell(0, 1, 1), 0x4005);
+  EXPECT_EQ(MapCell(0, 0, 1), 0x8004);
+  MapSetCell(0, 2, 1, 9);
+  EXPECT_EQ(MapCell(0, 2, 1), 9);
+  // With no free slot, or an entry too short, the block stays the caller's.
+  for (int i = 1; i < kMapSlots; ++i) MapCreate(1, 1, &status);
+  block = static_cast<uint8_t*>(std::malloc(file.size()));
+  std::memcpy(block, file.data(), file.size());
+  EXPECT_EQ(MapAdopt(&block, file.size(), &status), -1);
+  EXPECT_EQ(status, MapStatus::NoSlot);
+  ASSERT_NE(block, nullptr);
+  MapDelete(0);
+  EXPECT_EQ(MapAdopt(&block, 9, &status), -1);
+  EXPECT_EQ(status, MapStatus::ShortEntry);
+  ASSERT_NE(block, nullptr);
+  std::free(block);
 }
 
 TEST_F(TileMapTest, CreateTakesTheLowestFreeSlotWithEmptyCellsUntilTheTableIsFull) {

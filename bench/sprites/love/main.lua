@@ -1,22 +1,32 @@
 -- The same scenes as bench/sprites/boot.lua, for LÖVE 11, on a 320x240
--- screen scaled by S. Options: --sprites=N, --scale=S, --playfields (the
--- 4-layer scrolling playfield scene instead of sprites) and --crt (pelto's
--- three-pass CRT post-process, so the CRT rows compare like with like).
+-- screen scaled by S, written as LÖVE games are. Options: --sprites=N,
+-- --scale=S, --playfields (the 4-layer scrolling playfield scene instead of
+-- sprites), --crt (the scene in a 320x240 canvas, then pelto's three-pass
+-- CRT post-process), --canvas (the scene in a 320x240 canvas scaled S times
+-- with nearest filtering, as a pixel-art game magnifies), --hold (frame 1
+-- for 3 seconds, for the pixel comparison) and --calls (the cost of
+-- love.graphics.draw per call, every quad off the screen).
 -- Sprites and map cells are one draw call each; LÖVE gathers consecutive
 -- draws of one image into a batch itself.
 -- Prints "fps <frames per second>" after a 3-second measured run.
 function love.run()
-  local n, scale, playfields, crt = 1000, 1, false, false
+  local n, scale, playfields, crt, useCanvas, hold, calls = 1000, 1, false, false, false, false, false
   for _, a in ipairs(arg) do
     n = tonumber(a:match("^%-%-sprites=(%d+)$")) or n
     scale = tonumber(a:match("^%-%-scale=(%d+)$")) or scale
     if a == "--playfields" then playfields = true end
     if a == "--crt" then crt = true end
+    if a == "--canvas" then useCanvas = true end
+    if a == "--hold" then hold = true end
+    if a == "--calls" then calls = true end
   end
   local W, H = 320, 240
   love.window.setMode(W * scale, H * scale, {vsync = 0})
+  love.window.setTitle("bench_sprites")
   love.graphics.setDefaultFilter("nearest", "nearest")
-  local image = love.graphics.newImage("tiles.tga")
+  -- The tileset as pelto decodes it (RGBA, top row first, premultiplied),
+  -- drawn with the premultiplied blend below.
+  local image = love.graphics.newImage(love.image.newImageData(64, 64, "rgba8", love.filesystem.read("tiles.rgba")))
   local quads = {}
   for t = 0, 15 do
     quads[t] = love.graphics.newQuad(t % 4 * 16, math.floor(t / 4) * 16, 16, 16, image:getDimensions())
@@ -88,9 +98,15 @@ function love.run()
   -- mask (each texel half a virtual pixel, repeated, alpha x 42/255), then
   -- the frame in blue with alpha 0 (added) half a virtual pixel further left.
   local canvas, mask, maskQuad
+  if useCanvas then
+    canvas = love.graphics.newCanvas(W, H)
+    canvas:setFilter("nearest", "nearest")
+  end
   if crt then
     canvas = love.graphics.newCanvas(W, H)
     canvas:setFilter("linear", "linear")
+    -- pelto's frame texture fades to transparent black past its edges.
+    canvas:setWrap("clampzero", "clampzero")
     local alphas = {{0, 0, 0, 32}, {255, 255, 255, 255}, {0, 32, 0, 0}, {255, 255, 255, 255}}
     local data = love.image.newImageData(4, 4)
     for r = 0, 3 do
@@ -118,6 +134,13 @@ function love.run()
       love.graphics.setColor(49 / 255, 152 / 255, 255 / 255, 0)
       love.graphics.draw(canvas, -math.floor(scale / 2), 0, 0, scale, scale)
       love.graphics.setColor(1, 1, 1, 1)
+    elseif useCanvas then
+      love.graphics.setCanvas(canvas)
+      love.graphics.clear(0, 0, 0)
+      scene(f)
+      love.graphics.setCanvas()
+      love.graphics.clear(0, 0, 0)
+      love.graphics.draw(canvas, 0, 0, 0, scale, scale)
     else
       love.graphics.clear(0, 0, 0)
       love.graphics.push()
@@ -126,6 +149,41 @@ function love.run()
       love.graphics.pop()
     end
     love.graphics.present()
+  end
+
+  if hold then
+    return function()
+      local start = love.timer.getTime()
+      while love.timer.getTime() - start < 3 do frame(1) end
+      return 0
+    end
+  end
+  if calls then
+    return function()
+      local seconds, count = 0, 0
+      for round = 1, 12 do
+        love.event.pump()
+        love.graphics.clear(0, 0, 0)
+        local t0 = love.timer.getTime()
+        if playfields then
+          for k = 1, 400 do
+            love.graphics.push()
+            love.graphics.translate(-2000, 0)
+            drawLayer(maps[k % 4], k, k)
+            love.graphics.pop()
+          end
+          count = count + 400
+        else
+          for i = 1, 50000 do love.graphics.draw(image, quads[i % 16], -40 - i % 8, i % 240) end
+          count = count + 50000
+        end
+        love.graphics.flushBatch()
+        if round > 2 then seconds = seconds + (love.timer.getTime() - t0) else count = 0 end
+        love.graphics.present()
+      end
+      print(string.format("call_ns %.1f", seconds * 1e9 / count))
+      return 0
+    end
   end
 
   return function()
