@@ -106,6 +106,32 @@ TEST(ExportWindows, RefusesBadUseWithUsageOrError) {
   EXPECT_FALSE(fs::exists(dir / "g.zip"));
 }
 
+// Given a game folder, export builds it as `pelto-tool build` does (into
+// GAME_DIR/build) and zips that archive; a build error stops it with no zip.
+TEST(ExportWindows, GameFolderIsBuiltIntoTheZip) {
+  ScratchDir dir;
+  fs::create_directories(dir / "tool");
+  fs::copy_file(ToolPath(), dir / "tool/pelto-tool");
+  fs::permissions(dir / "tool/pelto-tool", fs::perms::owner_all);
+  dir.Write("tool/pelto.exe", "MZ stand-in engine");
+  dir.Write("Moon Base/boot.lua", "local m = require('lib.m')\nprint(m)\n");
+  dir.Write("Moon Base/lib/m.lua", "return 42\n");
+  RunResult r = RunProcess({dir / "tool/pelto-tool", "export", "--windows", dir / "Moon Base", "-o", dir / "moon.zip"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  RunResult list = RunProcess({"/usr/bin/unzip", "-Z1", dir / "moon.zip"});
+  EXPECT_EQ(list.out, "Moon Base.exe\nGAME.DAT\nREADME.txt\n");
+  RunResult unzip = RunProcess({"/usr/bin/unzip", "-q", dir / "moon.zip", "-d", dir / "player"});
+  ASSERT_EQ(unzip.exitCode, 0) << unzip.err;
+  EXPECT_EQ(ReadFileBytes(dir / "player/GAME.DAT"), ReadFileBytes(dir / "Moon Base/build/GAME.DAT"));
+  EXPECT_EQ(ReadFileBytes(dir / "player/Moon Base.exe"), "MZ stand-in engine");
+
+  dir.Write("Moon Base/boot.lua", "local m = require('lib.missing')\n");
+  r = RunProcess({dir / "tool/pelto-tool", "export", "--windows", dir / "Moon Base", "-o", dir / "broken.zip"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("error: "), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "broken.zip"));
+}
+
 // The whole way to a player: export, unzip, start the renamed exe from its
 // own folder with no options, as a double-click does.
 TEST(ExportWindows, ZipUnpacksToAGameThatRunsUnderWine) {
