@@ -55,6 +55,7 @@ excluded+=":BankSaveFailures.FileSizeLimitDoesNotEndTheGame:BootScript.Exhausted
 excluded+=":CrtSwitch.*:DisplayReopen.OpeningWhileOpenReplacesTheWindow:PlayfieldPixels.*:Primitives.*:Sprites.*"
 excluded+=":Scales/*:Modes/LongRuns.GatheredAndQuadByQuadGiveTheSameWindow/CrtScale1"
 excluded+=":BuildTool.TextModuleDrawsTheFontInColourAndAtScale:TiledMapConvert.TheEngineDrawsTheConvertedLayersAsTiledDoes"
+excluded+=":PngTilesets.PartialAlphaTilesBlendOverTheBackgroundAndOpaqueColoursStayExact"
 #  - window sizes near the screen's and fullscreen modes: Windows fits a
 #    window taller than the screen's work area into it, and Wine cannot
 #    switch Xvfb's video mode;
