@@ -461,7 +461,11 @@ ScreenEnd ErrorScreen(ErrorReport report, bool buildError) {
 std::string CapturePath(const char* extension) {
   std::time_t now = std::time(nullptr);
   std::tm local;
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
   localtime_r(&now, &local);
+#endif
   char stamp[64];
   std::strftime(stamp, sizeof stamp, "pelto-%Y%m%d-%H%M%S", &local);
   fs::path folder = fs::absolute(fs::path(GameFolder()) / "screenshots");
@@ -584,13 +588,20 @@ void BeforeSwap() {
 bool DevModeActive() { return dev.active; }
 
 void DevModeStart() {
+#ifdef _WIN32
+  // No development channel on Windows yet (host/dev_channel.cpp): release
+  // behaviour.
+  return;
+#endif
   const char* channelValue = std::getenv(kDevChannelVariable);
   if (!channelValue) return;
   std::vector<DevMessage> early;
   int fd = DevChannelAccept(channelValue, 3000, &dev.reader, &early);
   if (fd < 0) return;
   // The descriptor is the engine's alone: nothing it starts inherits it.
+#ifndef _WIN32
   unsetenv(kDevChannelVariable);
+#endif
   dev.active = true;
   dev.fd = fd;
   dev.startDisplay = Display();

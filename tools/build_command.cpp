@@ -1,5 +1,10 @@
 // pelto-tool build and run: a game folder -> its archive (-> the engine).
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -124,6 +129,36 @@ bool BuildAndReport(const GameBuildOptions& options, GameBuildReport* report) {
   return true;
 }
 
+#ifdef _WIN32
+// The engine binary beside this tool.
+std::string EngineBesideTool() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length >= sizeof path) return "pelto.exe";
+  std::string self(path, length);
+  size_t slash = self.find_last_of("/\\");
+  return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "\\pelto.exe";
+}
+
+// One argument as the C runtime's command-line splitter reads it back:
+// quoted, with backslashes doubled only before a quote.
+std::string QuoteArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  return out + "\"";
+}
+#else
 // The engine binary beside this tool, found through /proc/self/exe.
 std::string EngineBesideTool() {
   char path[4096];
@@ -134,6 +169,7 @@ std::string EngineBesideTool() {
   size_t slash = self.rfind('/');
   return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/pelto";
 }
+#endif
 
 }  // namespace
 
@@ -155,15 +191,27 @@ int RunRunCommand(int argc, char** argv) {
   GameBuildReport report;
   if (!BuildAndReport(args.options, &report)) return 1;
 
-  // The engine takes this process over, so its exit code is ours.
   std::string engine = EngineBesideTool();
-  std::string dataDir = report.archivePath.substr(0, report.archivePath.rfind('/'));
+  std::string dataDir = report.archivePath.substr(0, report.archivePath.find_last_of("/\\"));
   std::vector<std::string> engineArgv = {engine, "--datapath", dataDir};
   engineArgv.insert(engineArgv.end(), args.engineArgs.begin(), args.engineArgs.end());
+#ifdef _WIN32
+  // No exec on Windows: the engine runs as a child and its exit code is ours.
+  std::vector<std::string> quoted;
+  for (const std::string& arg : engineArgv) quoted.push_back(QuoteArgument(arg));
+  std::vector<const char*> pointers;
+  for (const std::string& arg : quoted) pointers.push_back(arg.c_str());
+  pointers.push_back(nullptr);
+  std::fflush(stdout);
+  intptr_t code = _spawnv(_P_WAIT, engine.c_str(), pointers.data());
+  if (code != -1) return static_cast<int>(code);
+#else
+  // The engine takes this process over, so its exit code is ours.
   std::vector<char*> pointers;
   for (std::string& arg : engineArgv) pointers.push_back(&arg[0]);
   pointers.push_back(nullptr);
   execv(engine.c_str(), pointers.data());
+#endif
   std::fprintf(stderr, "error: cannot run %s: %s\n", engine.c_str(), std::strerror(errno));
   return 1;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tools/commands.h"
+#include "tools/file_replace.h"
 #include "tools/convert/tracker_convert.h"
 
 namespace fs = std::filesystem;
@@ -96,7 +97,7 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
   }
   bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
   written = std::fclose(out) == 0 && written;
-  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!written || RenameOver(temporary.c_str(), path.c_str()) != 0) {
     *problem = std::string("cannot write: ") + std::strerror(errno);
     std::remove(temporary.c_str());
     return false;

@@ -3,6 +3,7 @@
 // writes the results. Every output goes to a temporary file first and is
 // renamed into place only once all of them are written, so a failed run
 // leaves DIR as it was.
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "tools/file_replace.h"
 #include "tools/commands.h"
 #include "tools/convert/tiled_convert.h"
 
@@ -71,8 +73,9 @@ int RunConvertMap(const char* inputPath, const char* outDir, bool strict) {
     }
   }
   for (const auto& w : written) {
-    fs::rename(w.first, w.second, ec);
-    if (ec) {
+    // RenameOver: Windows' plain rename refuses to replace a file.
+    if (RenameOver(w.first.string().c_str(), w.second.string().c_str()) != 0) {
+      ec = std::error_code(errno, std::generic_category());
       removeTemporaries();
       return Failed(w.second.string().c_str(), "cannot write the file (" + ec.message() + ")");
     }

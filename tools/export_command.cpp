@@ -23,12 +23,13 @@
 #include "tools/commands.h"
 #include "tools/export/zip_writer.h"
 #include "tools/file_replace.h"
+#include "tools/game_build.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char kUsage[] = "usage: pelto-tool export --windows [GAME_DIR] --data DIR -o GAME.zip\n";
+const char kUsage[] = "usage: pelto-tool export --windows [GAME_DIR] [--data DIR] -o GAME.zip\n";
 constexpr int kMaxArchives = 8;  // the engine mounts at most eight
 
 void PrintHelp() {
@@ -36,12 +37,13 @@ void PrintHelp() {
   std::printf(
       "\nWrites a zip that Windows players unzip and double-click. It holds\n"
       "  NAME.exe     the Windows engine (pelto.exe), named after GAME_DIR\n"
-      "  *.DAT        the game's data archives, from DIR\n"
+      "  *.DAT        the game's data archives: GAME_DIR built as `pelto-tool build`\n"
+      "               builds it (into GAME_DIR/build), or those of --data DIR\n"
       "  README.txt   how to start the game, its options, where it saves\n"
       "NAME is GAME_DIR's folder name (default: the current folder's).\n\n"
       "options:\n"
       "  --windows      the target system (the only one for now; required)\n"
-      "  --data DIR     the folder of the game's built *.DAT archives\n"
+      "  --data DIR     take the built *.DAT archives in DIR instead of building\n"
       "  -o GAME.zip    the zip to write (required)\n"
       "  -h, --help     this text\n\n"
       "pelto.exe is taken from beside pelto-tool or from build-windows/ (of the\n"
@@ -195,11 +197,6 @@ int RunExportCommand(int argc, char** argv) {
   }
   if (!windows) return BadArguments("name the target system: --windows");
   if (output.empty()) return BadArguments("no output zip given (-o GAME.zip)");
-  if (dataDir.empty()) {
-    // Building a game folder is `pelto-tool build`'s work; until export can
-    // call it, the built archives are named with --data.
-    return BadArguments("no data folder given (--data DIR, the folder of the game's *.DAT archives)");
-  }
 
   std::error_code problem;
   fs::path game = fs::absolute(gameDir.empty() ? fs::path(".") : fs::path(gameDir), problem);
@@ -214,6 +211,24 @@ int RunExportCommand(int argc, char** argv) {
     return Failed("pelto.exe not found beside pelto-tool or in build-windows/; build it with `make windows`");
   }
 
+  if (dataDir.empty()) {
+    // The game is built first, exactly as `pelto-tool build GAME_DIR` builds
+    // it (into GAME_DIR/build, reusing its cache), so what players get is
+    // what `run` shows.
+    GameBuildOptions options;
+    options.gameDir = game.string();
+    GameBuildReport report;
+    report.onLine = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    report.onWarning = [](const std::string& text) { std::fprintf(stderr, "warning: %s\n", text.c_str()); };
+    GameBuildStatus status = BuildGame(options, &report);
+    std::fflush(stdout);
+    if (status != GameBuildStatus::Built) {
+      for (const std::string& error : report.errors) std::fprintf(stderr, "error: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("%s\n", GameBuildSummary(report).c_str());
+    dataDir = fs::path(report.archivePath).parent_path().string();
+  }
   if (!fs::is_directory(dataDir, problem)) return Failed(dataDir + " is not a folder");
   std::vector<std::string> archives;
   for (fs::directory_iterator it(dataDir, problem), end; !problem && it != end; it.increment(problem)) {

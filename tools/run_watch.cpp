@@ -1,6 +1,7 @@
 // pelto-tool run --watch (see the header).
 #include "tools/run_watch.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -59,6 +61,14 @@ bool WatchIgnores(const std::string& relative, const std::vector<std::string>& s
   return false;
 }
 
+#ifdef _WIN32
+// The session stands on inotify, a socketpair the engine inherits and
+// process groups: none of them exists on Windows yet.
+int RunWatchSession(const GameBuildOptions&, const std::vector<std::string>&, const std::string&) {
+  std::fprintf(stderr, "error: run --watch is not available on Windows yet\n");
+  return 1;
+}
+#else
 namespace {
 
 double Now() {
@@ -262,3 +272,4 @@ int RunWatchSession(const GameBuildOptions& given, const std::vector<std::string
     }
   }
 }
+#endif  // _WIN32

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "tools/file_replace.h"
+
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* problem) {
   bytes->clear();
   FILE* file = std::fopen(path.c_str(), "rb");
@@ -73,7 +75,7 @@ bool WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& byt
   umask(mask);
   if (ok && fchmod(fd, 0666 & ~mask) != 0) failure = errno, ok = false;
   if (close(fd) != 0 && ok) failure = errno, ok = false;
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) failure = errno, ok = false;
+  if (ok && RenameOver(temp.c_str(), path.c_str()) != 0) failure = errno, ok = false;
   if (!ok) {
     *problem = "cannot write " + path + ": " + std::strerror(failure);
     unlink(temp.c_str());

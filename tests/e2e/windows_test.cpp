@@ -87,6 +87,35 @@ TEST(WindowsTool, CompilesAndPacksTheSameBytesAsOnLinux) {
   EXPECT_EQ(dir.Read("win.DAT"), dir.Read("linux.DAT"));
 }
 
+// pelto-tool.exe builds a game folder into the same archive as the Linux
+// tool, and `run` starts pelto.exe from beside it and ends with its exit
+// code; `run --watch` says it is not there yet.
+TEST(WindowsTool, BuildsAndRunsAGameFolder) {
+  if (!WindowsEngine()) GTEST_SKIP() << "needs the Windows build (make test-windows)";
+  std::string windowsTool = fs::path(EnginePath()).parent_path() / "pelto-tool.exe";
+  ScratchDir dir;
+  dir.Write("game/boot.lua", "local m = require('lib.m')\nprint(m.name, pelto.platform)\n");
+  dir.Write("game/lib/m.lua", "return { name = 'module' }\n");
+  dir.Write("home/.asoundrc", "pcm.!default { type null }\n");
+  RunResult r = RunProcess({Launcher(), windowsTool, "build", "game", "-o", "win"}, dir.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_EQ(RunProcess({ToolPath(), "build", "game", "-o", "linux"}, dir.path()).exitCode, 0);
+  EXPECT_EQ(dir.Read("win/GAME.DAT"), dir.Read("linux/GAME.DAT"));
+
+  std::map<std::string, std::string> env = {{"PELTO_NO_DIALOG", "1"}, {"HOME", dir / "home"}};
+  r = RunProcess({Launcher(), windowsTool, "run", "game"}, dir.path(), env);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("module\tWin32\n"), std::string::npos) << r.out;
+  dir.Write("game/boot.lua", "error('boom')\n");
+  r = RunProcess({Launcher(), windowsTool, "run", "game"}, dir.path(), env);
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("boom"), std::string::npos) << r.err;
+  r = RunProcess({Launcher(), windowsTool, "run", "--watch", "game"}, dir.path(), env);
+  EXPECT_EQ(r.exitCode, 1);
+  // The tool's stderr is in text mode, as Windows programs' is: CR LF.
+  EXPECT_EQ(r.err, "error: run --watch is not available on Windows yet\r\n");
+}
+
 TEST(ExportWindows, RefusesBadUseWithUsageOrError) {
   ScratchDir dir;
   fs::create_directories(dir / "empty");
@@ -104,6 +133,32 @@ TEST(ExportWindows, RefusesBadUseWithUsageOrError) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "error: pelto.exe not found beside pelto-tool or in build-windows/; build it with `make windows`\n");
   EXPECT_FALSE(fs::exists(dir / "g.zip"));
+}
+
+// Given a game folder, export builds it as `pelto-tool build` does (into
+// GAME_DIR/build) and zips that archive; a build error stops it with no zip.
+TEST(ExportWindows, GameFolderIsBuiltIntoTheZip) {
+  ScratchDir dir;
+  fs::create_directories(dir / "tool");
+  fs::copy_file(ToolPath(), dir / "tool/pelto-tool");
+  fs::permissions(dir / "tool/pelto-tool", fs::perms::owner_all);
+  dir.Write("tool/pelto.exe", "MZ stand-in engine");
+  dir.Write("Moon Base/boot.lua", "local m = require('lib.m')\nprint(m)\n");
+  dir.Write("Moon Base/lib/m.lua", "return 42\n");
+  RunResult r = RunProcess({dir / "tool/pelto-tool", "export", "--windows", dir / "Moon Base", "-o", dir / "moon.zip"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  RunResult list = RunProcess({"/usr/bin/unzip", "-Z1", dir / "moon.zip"});
+  EXPECT_EQ(list.out, "Moon Base.exe\nGAME.DAT\nREADME.txt\n");
+  RunResult unzip = RunProcess({"/usr/bin/unzip", "-q", dir / "moon.zip", "-d", dir / "player"});
+  ASSERT_EQ(unzip.exitCode, 0) << unzip.err;
+  EXPECT_EQ(ReadFileBytes(dir / "player/GAME.DAT"), ReadFileBytes(dir / "Moon Base/build/GAME.DAT"));
+  EXPECT_EQ(ReadFileBytes(dir / "player/Moon Base.exe"), "MZ stand-in engine");
+
+  dir.Write("Moon Base/boot.lua", "local m = require('lib.missing')\n");
+  r = RunProcess({dir / "tool/pelto-tool", "export", "--windows", dir / "Moon Base", "-o", dir / "broken.zip"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("error: "), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "broken.zip"));
 }
 
 // The whole way to a player: export, unzip, start the renamed exe from its

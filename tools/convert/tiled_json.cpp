@@ -245,7 +245,7 @@ bool JsonReader::LayerCommon(const cJSON* o, const TiledLayer& parent, TiledLaye
   std::string type, tint;
   if (!String(o, "name", "layer", &layer->name)) return false;
   const std::string where = "layer \"" + layer->name + "\"";
-  bool visible;
+  bool visible = true;  // set by Flag; the initialiser quiets a false warning of some compilers
   double opacity, ox, oy, px, py;
   if (!String(o, "class", where, &layer->className) || !Flag(o, "visible", true, where, &visible) ||
       !Number(o, "opacity", 1, where, &opacity) || !Number(o, "offsetx", 0, where, &ox) ||
