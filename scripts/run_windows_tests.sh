@@ -53,7 +53,7 @@ excluded+=":BankSaveFailures.FileSizeLimitDoesNotEndTheGame:BootScript.Exhausted
 #    widens such a window to fit its title bar, so the window is not the
 #    size these tests draw for (pictures in wider windows are still checked).
 excluded+=":CrtSwitch.*:DisplayReopen.OpeningWhileOpenReplacesTheWindow:PlayfieldPixels.*:Primitives.*:Sprites.*"
-excluded+=":Scales/*:Modes/LongRuns.GatheredAndQuadByQuadGiveTheSameWindow/CrtScale1"
+excluded+=":Scales/*:ScalesAndFrames/OnePassMagnification.*:Modes/LongRuns.GatheredAndQuadByQuadGiveTheSameWindow/CrtScale1"
 excluded+=":BuildTool.TextModuleDrawsTheFontInColourAndAtScale:TiledMapConvert.TheEngineDrawsTheConvertedLayersAsTiledDoes"
 excluded+=":PngTilesets.PartialAlphaTilesBlendOverTheBackgroundAndOpaqueColoursStayExact"
 #  - window sizes near the screen's and fullscreen modes: Windows fits a
