@@ -31,16 +31,16 @@ Texel ImageTexel(int x, int y) {
 }
 
 std::string TilesetPng() {
-  PngSpec spec;
-  spec.width = 16;
-  spec.height = 8;
-  spec.interlaced = true;  // the engine must undo Adam7 too
+  PngPicture picture;
+  picture.width = 16;
+  picture.height = 8;
+  picture.interlaced = true;  // the engine must undo Adam7 too
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 16; ++x) {
       Texel t = ImageTexel(x, y);
-      spec.samples.insert(spec.samples.end(), {uint16_t(t.r), uint16_t(t.g), uint16_t(t.b), uint16_t(t.a)});
+      picture.samples.insert(picture.samples.end(), {uint16_t(t.r), uint16_t(t.g), uint16_t(t.b), uint16_t(t.a)});
     }
-  std::vector<uint8_t> file = WritePng(spec);
+  std::vector<uint8_t> file = WritePng(picture);
   return std::string(file.begin(), file.end());
 }
 

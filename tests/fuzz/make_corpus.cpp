@@ -171,21 +171,21 @@ int main(int argc, char** argv) {
   for (const auto& [name, colourType, depth, interlaced] :
        std::vector<std::tuple<const char*, int, int, bool>>{{"palette.png", 3, 4, false}, {"grey16.png", 0, 16, false},
                                                            {"interlaced.png", 6, 8, true}}) {
-    PngSpec spec;
-    spec.width = 5;
-    spec.height = 4;
-    spec.colourType = colourType;
-    spec.depth = depth;
-    spec.interlaced = interlaced;
+    PngPicture picture;
+    picture.width = 5;
+    picture.height = 4;
+    picture.colourType = colourType;
+    picture.depth = depth;
+    picture.interlaced = interlaced;
     const int channels = colourType == 6 ? 4 : 1;
-    for (uint32_t i = 0; i < spec.width * spec.height * channels; ++i) {
-      spec.samples.push_back(static_cast<uint16_t>((i * 2654435761u >> 7) % (1u << depth)));
+    for (uint32_t i = 0; i < picture.width * picture.height * channels; ++i) {
+      picture.samples.push_back(static_cast<uint16_t>((i * 2654435761u >> 7) % (1u << depth)));
     }
     if (colourType == 3) {
-      for (int i = 0; i < 16; ++i) spec.palette.push_back({uint8_t(i * 16), uint8_t(255 - i * 16), uint8_t(i)});
-      spec.paletteAlphas = {0, 128, 255};
+      for (int i = 0; i < 16; ++i) picture.palette.push_back({uint8_t(i * 16), uint8_t(255 - i * 16), uint8_t(i)});
+      picture.paletteAlphas = {0, 128, 255};
     }
-    Write("png", name, WritePng(spec));
+    Write("png", name, WritePng(picture));
   }
 
   // Tracker modules as the trackers save them.

@@ -15,7 +15,7 @@
 
 // What to write. `samples` holds width x height x channels values, row by
 // row, each in 0 .. 2^depth - 1 (palette indices for colour type 3).
-struct PngSpec {
+struct PngPicture {
   uint32_t width = 1, height = 1;
   int colourType = PNG_COLOR_TYPE_RGBA;  // 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA
   int depth = 8;
@@ -48,8 +48,8 @@ inline void Flush(png_structp) {}
 }  // namespace png_files_detail
 
 // libpng's part: the rows as given, interlaced by libpng if asked. False
-// if libpng refused the spec.
-inline bool WritePngRows(const PngSpec& spec, png_bytep* rows, std::vector<uint8_t>* out) {
+// if libpng refused the picture.
+inline bool WritePngRows(const PngPicture& picture, png_bytep* rows, std::vector<uint8_t>* out) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png))) {
@@ -57,28 +57,28 @@ inline bool WritePngRows(const PngSpec& spec, png_bytep* rows, std::vector<uint8
     return false;
   }
   png_set_write_fn(png, out, png_files_detail::Append, png_files_detail::Flush);
-  png_set_compression_buffer_size(png, spec.idatSize);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.depth, spec.colourType,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+  png_set_compression_buffer_size(png, picture.idatSize);
+  png_set_IHDR(png, info, picture.width, picture.height, picture.depth, picture.colourType,
+               picture.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty())
-    png_set_PLTE(png, info, const_cast<png_colorp>(spec.palette.data()), static_cast<int>(spec.palette.size()));
-  if (!spec.paletteAlphas.empty())
-    png_set_tRNS(png, info, const_cast<png_bytep>(spec.paletteAlphas.data()),
-                 static_cast<int>(spec.paletteAlphas.size()), nullptr);
-  if (spec.transparentColour) {
+  if (!picture.palette.empty())
+    png_set_PLTE(png, info, const_cast<png_colorp>(picture.palette.data()), static_cast<int>(picture.palette.size()));
+  if (!picture.paletteAlphas.empty())
+    png_set_tRNS(png, info, const_cast<png_bytep>(picture.paletteAlphas.data()),
+                 static_cast<int>(picture.paletteAlphas.size()), nullptr);
+  if (picture.transparentColour) {
     png_color_16 key{};
-    key.gray = spec.key[0];
-    key.red = spec.key[0];
-    key.green = spec.key[1];
-    key.blue = spec.key[2];
+    key.gray = picture.key[0];
+    key.red = picture.key[0];
+    key.green = picture.key[1];
+    key.blue = picture.key[2];
     png_set_tRNS(png, info, nullptr, 0, &key);
   }
   png_text text{};
-  if (!spec.text.empty()) {
+  if (!picture.text.empty()) {
     text.compression = PNG_TEXT_COMPRESSION_NONE;
     text.key = const_cast<char*>("Comment");
-    text.text = const_cast<char*>(spec.text.c_str());
+    text.text = const_cast<char*>(picture.text.c_str());
     png_set_text(png, info, &text, 1);
   }
   png_set_rows(png, info, rows);
@@ -87,31 +87,31 @@ inline bool WritePngRows(const PngSpec& spec, png_bytep* rows, std::vector<uint8
   return true;
 }
 
-// The file, or an empty vector if libpng refused the spec.
-inline std::vector<uint8_t> WritePng(const PngSpec& spec) {
-  const int channels = PngChannels(spec.colourType);
-  const size_t rowBytes = (static_cast<size_t>(spec.width) * channels * spec.depth + 7) / 8;
-  std::vector<std::vector<uint8_t>> rows(spec.height, std::vector<uint8_t>(rowBytes, 0));
+// The file, or an empty vector if libpng refused the picture.
+inline std::vector<uint8_t> WritePng(const PngPicture& picture) {
+  const int channels = PngChannels(picture.colourType);
+  const size_t rowBytes = (static_cast<size_t>(picture.width) * channels * picture.depth + 7) / 8;
+  std::vector<std::vector<uint8_t>> rows(picture.height, std::vector<uint8_t>(rowBytes, 0));
   std::vector<png_bytep> rowPointers;
   // Samples packed big-endian, most significant bits first, as PNG stores them.
-  for (uint32_t y = 0; y < spec.height; ++y) {
+  for (uint32_t y = 0; y < picture.height; ++y) {
     uint8_t* row = rows[y].data();
-    for (size_t i = 0; i < static_cast<size_t>(spec.width) * channels; ++i) {
-      uint16_t v = spec.samples[static_cast<size_t>(y) * spec.width * channels + i];
-      if (spec.depth == 16) {
+    for (size_t i = 0; i < static_cast<size_t>(picture.width) * channels; ++i) {
+      uint16_t v = picture.samples[static_cast<size_t>(y) * picture.width * channels + i];
+      if (picture.depth == 16) {
         row[2 * i] = static_cast<uint8_t>(v >> 8);
         row[2 * i + 1] = static_cast<uint8_t>(v);
-      } else if (spec.depth == 8) {
+      } else if (picture.depth == 8) {
         row[i] = static_cast<uint8_t>(v);
       } else {
-        size_t bit = i * spec.depth;
-        row[bit / 8] |= static_cast<uint8_t>(v << (8 - spec.depth - bit % 8));
+        size_t bit = i * picture.depth;
+        row[bit / 8] |= static_cast<uint8_t>(v << (8 - picture.depth - bit % 8));
       }
     }
     rowPointers.push_back(row);
   }
   std::vector<uint8_t> out;
-  if (!WritePngRows(spec, rowPointers.data(), &out)) out.clear();
+  if (!WritePngRows(picture, rowPointers.data(), &out)) out.clear();
   return out;
 }
 

@@ -43,7 +43,7 @@ int To8(uint32_t v, int depth) {
 int Premultiplied(int c, int a) { return static_cast<int>(std::lround(c * a / 255.0)); }
 
 // The straight colour of pixel (x, y) as the file describes it.
-Rgba Expected(const PngSpec& s, uint32_t x, uint32_t y) {
+Rgba Expected(const PngPicture& s, uint32_t x, uint32_t y) {
   const int n = PngChannels(s.colourType);
   const uint16_t* v = &s.samples[(static_cast<size_t>(y) * s.width + x) * n];
   switch (s.colourType) {
@@ -71,8 +71,8 @@ Rgba Expected(const PngSpec& s, uint32_t x, uint32_t y) {
 // Random samples over the whole range; with a transparent colour, a third
 // of the pixels are the key and some differ from it only in a low bit (at
 // 16 bits: the same high byte), which must stay opaque.
-PngSpec MakeSpec(int colourType, int depth, bool interlaced, bool trns, uint32_t w, uint32_t h) {
-  PngSpec s;
+PngPicture MakePicture(int colourType, int depth, bool interlaced, bool trns, uint32_t w, uint32_t h) {
+  PngPicture s;
   s.width = w;
   s.height = h;
   s.colourType = colourType;
@@ -138,21 +138,21 @@ std::string Name(const Case& c) {
 
 // Both entry points on one file: the straight pixels must be the file's,
 // the premultiplied ones round(c * a / 255) of them.
-void ExpectDecodes(const PngSpec& spec, const Bytes& file, const std::string& what) {
+void ExpectDecodes(const PngPicture& picture, const Bytes& file, const std::string& what) {
   RgbaImage straight;
   ASSERT_TRUE(DecodePngRgba(&straight, file.data(), file.size())) << what;
-  ASSERT_EQ(straight.width, spec.width) << what;
-  ASSERT_EQ(straight.height, spec.height) << what;
+  ASSERT_EQ(straight.width, picture.width) << what;
+  ASSERT_EQ(straight.height, picture.height) << what;
   DecodedImage pre{};
   ASSERT_TRUE(DecodePng(&pre, file.data(), file.size())) << what;
-  ASSERT_EQ(pre.width, spec.width) << what;
-  ASSERT_EQ(pre.height, spec.height) << what;
+  ASSERT_EQ(pre.width, picture.width) << what;
+  ASSERT_EQ(pre.height, picture.height) << what;
   int bad = 0;
-  for (uint32_t y = 0; y < spec.height && bad < 5; ++y)
-    for (uint32_t x = 0; x < spec.width && bad < 5; ++x) {
-      Rgba want = Expected(spec, x, y);
-      const uint8_t* s = &straight.pixels[(y * spec.width + x) * 4];
-      const uint8_t* p = &pre.pixels[(y * spec.width + x) * 4];
+  for (uint32_t y = 0; y < picture.height && bad < 5; ++y)
+    for (uint32_t x = 0; x < picture.width && bad < 5; ++x) {
+      Rgba want = Expected(picture, x, y);
+      const uint8_t* s = &straight.pixels[(y * picture.width + x) * 4];
+      const uint8_t* p = &pre.pixels[(y * picture.width + x) * 4];
       Rgba gotStraight{s[0], s[1], s[2], s[3]}, gotPre{p[0], p[1], p[2], p[3]};
       Rgba wantPre{Premultiplied(want.r, want.a), Premultiplied(want.g, want.a), Premultiplied(want.b, want.a), want.a};
       if (!(gotStraight == want) || !(gotPre == wantPre)) {
@@ -169,24 +169,24 @@ TEST(PngDecoder, EveryColourTypeDepthInterlaceAndTransparencyGivesTheFilesPixels
   // mid-byte; 3 x 2 leaves some Adam7 passes empty.
   for (const Case& c : AllCases())
     for (auto size : {std::pair<uint32_t, uint32_t>{13, 11}, {3, 2}}) {
-      PngSpec spec = MakeSpec(c.colourType, c.depth, c.interlaced, c.trns, size.first, size.second);
-      Bytes file = WritePng(spec);
+      PngPicture picture = MakePicture(c.colourType, c.depth, c.interlaced, c.trns, size.first, size.second);
+      Bytes file = WritePng(picture);
       ASSERT_FALSE(file.empty()) << Name(c);
-      ExpectDecodes(spec, file, Name(c) + " " + std::to_string(size.first) + "x" + std::to_string(size.second));
+      ExpectDecodes(picture, file, Name(c) + " " + std::to_string(size.first) + "x" + std::to_string(size.second));
     }
 }
 
 TEST(PngDecoder, PremultiplyingRoundsSoOpaqueKeepsItsColourAndClearIsAllZero) {
   // Every colour value under every alpha value.
-  PngSpec spec;
-  spec.width = 256;
-  spec.height = 256;
+  PngPicture picture;
+  picture.width = 256;
+  picture.height = 256;
   for (uint32_t a = 0; a < 256; ++a)
-    for (uint32_t c = 0; c < 256; ++c) spec.samples.insert(spec.samples.end(), {uint16_t(c), uint16_t(255 - c), uint16_t(c ^ a), uint16_t(a)});
-  ExpectDecodes(spec, WritePng(spec), "all colours x all alphas");
+    for (uint32_t c = 0; c < 256; ++c) picture.samples.insert(picture.samples.end(), {uint16_t(c), uint16_t(255 - c), uint16_t(c ^ a), uint16_t(a)});
+  ExpectDecodes(picture, WritePng(picture), "all colours x all alphas");
   // The two promises spelled out.
   DecodedImage image{};
-  Bytes file = WritePng(spec);
+  Bytes file = WritePng(picture);
   ASSERT_TRUE(DecodePng(&image, file.data(), file.size()));
   const uint8_t* opaque = image.pixels + (255 * 256 + 255) * 4;
   EXPECT_EQ(Rgba({opaque[0], opaque[1], opaque[2], opaque[3]}), Rgba({255, 0, 0, 255}));
@@ -214,10 +214,10 @@ bool Refused(const Bytes& file, size_t size) {
 // A small file with everything the decoder walks through: palette, tRNS,
 // text, interlacing and image data split over several IDAT chunks.
 Bytes SmallDamageTarget() {
-  PngSpec spec = MakeSpec(PNG_COLOR_TYPE_PALETTE, 4, true, true, 9, 7);
-  spec.idatSize = 12;
-  spec.text = "made by the tests";
-  return WritePng(spec);
+  PngPicture picture = MakePicture(PNG_COLOR_TYPE_PALETTE, 4, true, true, 9, 7);
+  picture.idatSize = 12;
+  picture.text = "made by the tests";
+  return WritePng(picture);
 }
 
 TEST(PngDecoder, RefusesAFileCutAtAnyByteOrWithAnyBitFlipped) {
@@ -240,9 +240,9 @@ TEST(PngDecoder, RefusesAFileCutAtAnyByteOrWithAnyBitFlipped) {
 
 TEST(PngDecoder, RefusesABadAdler32OrDeflateStreamEvenWithGoodCrcs) {
   // Enough noise for many IDAT chunks, so the checksum sits in the last.
-  PngSpec spec = MakeSpec(PNG_COLOR_TYPE_RGBA, 8, false, false, 64, 64);
-  spec.idatSize = 256;
-  Bytes file = WritePng(spec);
+  PngPicture picture = MakePicture(PNG_COLOR_TYPE_RGBA, 8, false, false, 64, 64);
+  picture.idatSize = 256;
+  Bytes file = WritePng(picture);
   std::vector<PngChunk> idats;
   for (const PngChunk& c : PngChunks(file))
     if (c.type == "IDAT") idats.push_back(c);
@@ -283,7 +283,7 @@ TEST(PngDecoder, RefusesABadAdler32OrDeflateStreamEvenWithGoodCrcs) {
     std::vector<uint8_t> raw;  // filter byte 0, then the row, for each row
     for (uint32_t y = 0; y < 64; ++y) {
       raw.push_back(0);
-      for (uint32_t x = 0; x < 64 * 4; ++x) raw.push_back(static_cast<uint8_t>(spec.samples[y * 64 * 4 + x]));
+      for (uint32_t x = 0; x < 64 * 4; ++x) raw.push_back(static_cast<uint8_t>(picture.samples[y * 64 * 4 + x]));
     }
     z_stream z{};
     ASSERT_EQ(deflateInit(&z, 6), Z_OK);
