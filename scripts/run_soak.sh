@@ -35,6 +35,12 @@ fi
 
 work=$PELTO_SOAK_WORK
 mkdir -p "$work/home"
+# The software renderer would otherwise spread the game's drawing over every
+# core, as no graphics card would: one rendering thread leaves the sound
+# (and whatever else the machine runs) the processor time a player's
+# machine would leave it. The soak looks for leaks and glitches in the
+# engine, not for the renderer's throughput.
+export LP_NUM_THREADS=${LP_NUM_THREADS:-1}
 HOME="$work/home" PELTO_AUDIO_STATS=1 "$build/pelto" --datapath "$build/game" --demo --demo-seconds="$seconds" \
   >"$work/stdout" 2>"$work/stderr" &
 game=$!
