@@ -33,14 +33,14 @@ for ((y = 0; y < 64; y++)); do
 done
 
 # The same tileset for LÖVE as pelto's decoder gives it: RGBA, rows top
-# down, colours premultiplied by alpha (every pixel is opaque, so
-# premultiplying leaves them as they are).
+# down, colours premultiplied by alpha the way the TGA decoder does it,
+# (c * a) >> 8, which takes 1 from every non-zero colour of an opaque pixel.
 raw=$work/tiles.rgba
 : > "$raw"
 for ((r = 0; r < 64; r++)); do
   y=$((63 - r)) row=""
   for ((x = 0; x < 64; x++)); do
-    row+=$(printf '\\x%02x\\x%02x\\x%02x\\xff' $(((x ^ y) * 4 & 255)) $((y * 4)) $((x * 4)))
+    row+=$(printf '\\x%02x\\x%02x\\x%02x\\xff' $((((x ^ y) * 4 & 255) * 255 >> 8)) $((y * 4 * 255 >> 8)) $((x * 4 * 255 >> 8)))
   done
   printf "$row" >> "$raw"
 done
