@@ -71,24 +71,6 @@ bool ClearedToBlack() {
   return clear[0] <= 0.0f && clear[1] <= 0.0f && clear[2] <= 0.0f;
 }
 
-// Clears the window outside the picture, one strip per side.
-void ClearBorders(const ViewportRect& picture, int windowWidth, int windowHeight) {
-  const int right = picture.x + picture.width, top = picture.y + picture.height;
-  const ViewportRect strips[4] = {
-      {0, 0, picture.x, windowHeight},                   // left
-      {right, 0, windowWidth - right, windowHeight},     // right
-      {picture.x, 0, picture.width, picture.y},          // below
-      {picture.x, top, picture.width, windowHeight - top}  // above
-  };
-  glEnable(GL_SCISSOR_TEST);
-  for (const ViewportRect& r : strips) {
-    if (r.width <= 0 || r.height <= 0) continue;
-    glScissor(r.x, r.y, r.width, r.height);
-    glClear(GL_COLOR_BUFFER_BIT);
-  }
-  glDisable(GL_SCISSOR_TEST);
-}
-
 }  // namespace
 
 const unsigned char kScanlineMaskAlpha[16] = {
@@ -99,6 +81,8 @@ const unsigned char kScanlineMaskAlpha[16] = {
 };
 
 const CrtFilter& Crt() { return filter; }
+
+bool CrtReady() { return filter.frameTexture != 0 && filter.maskTexture != 0; }
 
 int PowerOfTwoAtLeast(int size) {
   int side = 1;
@@ -163,7 +147,7 @@ void CrtReleaseTextures() {
 }
 
 void CrtRunPasses(const DisplayState& d, const ViewportRect& picture) {
-  if (filter.frameTexture == 0 || filter.maskTexture == 0) return;
+  if (!CrtReady()) return;
   const int w = d.displayWidth, h = d.displayHeight, s = d.pixelScale;
 
   // The scene lies 1:1 in the lower-left corner of the back buffer.
@@ -175,7 +159,7 @@ void CrtRunPasses(const DisplayState& d, const ViewportRect& picture) {
   // picture first would be undone: only the borders are cleared.
   const bool replace = frameOpaque || ClearedToBlack();
   if (replace) {
-    ClearBorders(picture, d.windowWidth, d.windowHeight);
+    ClearOutsidePicture(picture, d.windowWidth, d.windowHeight);
   } else {
     glClear(GL_COLOR_BUFFER_BIT);
   }

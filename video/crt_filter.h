@@ -18,6 +18,8 @@ struct CrtFilter {
 
 // The filter's one record; all 0 while no textures exist.
 const CrtFilter& Crt();
+// Both textures exist, so the passes run at Flip.
+bool CrtReady();
 
 // 1 doubled while it is below `size`; 1 for sizes up to 1. Sizes beyond
 // 2^30 have no such int and give 0.

@@ -130,6 +130,46 @@ ViewportRect PictureViewport(const DisplayState& d) {
   return {d.offsetX, d.offsetY, d.displayWidth * d.pixelScale, d.displayHeight * d.pixelScale};
 }
 
+void ClearOutsidePicture(const ViewportRect& picture, int windowWidth, int windowHeight) {
+  const int right = picture.x + picture.width, top = picture.y + picture.height;
+  const ViewportRect strips[4] = {
+      {0, 0, picture.x, windowHeight},                   // left
+      {right, 0, windowWidth - right, windowHeight},     // right
+      {picture.x, 0, picture.width, picture.y},          // below
+      {picture.x, top, picture.width, windowHeight - top}  // above
+  };
+  glEnable(GL_SCISSOR_TEST);
+  for (const ViewportRect& r : strips) {
+    if (r.width <= 0 || r.height <= 0) continue;
+    glScissor(r.x, r.y, r.width, r.height);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+  glDisable(GL_SCISSOR_TEST);
+}
+
+void ClearForNewFrame() {
+  const DisplayState& d = Display();
+  // With the CRT filter, or magnifying in one pass, the scene goes 1:1 into
+  // the lower-left corner and Flip covers the whole picture from it. The
+  // rest of the picture would be cleared only to be drawn over, which at
+  // x3 is eight times the scene's pixels: only the corner is cleared, and
+  // the borders where Flip does not clear them itself.
+  const bool filtered = d.crtEnabled && CrtReady();
+  const bool magnifying = !d.crtEnabled && MagnifierDrawsInCorner();
+  if (!filtered && !magnifying) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    return;
+  }
+  const ViewportRect picture = PictureViewport(d);
+  const ViewportRect corner = filtered ? ViewportRect{0, 0, d.displayWidth, d.displayHeight}
+                                       : ViewportRect{picture.x, picture.y, d.displayWidth, d.displayHeight};
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(corner.x, corner.y, corner.width, corner.height);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glDisable(GL_SCISSOR_TEST);
+  if (magnifying) ClearOutsidePicture(picture, d.windowWidth, d.windowHeight);
+}
+
 // ---- the engine API's operations ----
 
 void OpenDisplay(const char* title, int32_t width, int32_t height, bool fullscreen, int32_t windowWidth,

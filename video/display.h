@@ -39,6 +39,12 @@ ViewportRect SceneViewport(const DisplayState& display);
 // Where the magnified picture lies in the window.
 ViewportRect PictureViewport(const DisplayState& display);
 
+// Clears the window outside the picture, one strip per side, in the
+// current clear colour.
+void ClearOutsidePicture(const ViewportRect& picture, int windowWidth, int windowHeight);
+// Cls's clear of the back buffer (the clear colour already set).
+void ClearForNewFrame();
+
 // ---- the engine API's operations ----
 
 // Opens the window and sets OpenGL up; failures show their box and return.

@@ -198,6 +198,8 @@ void MagnifierCleared() {
   DrawInCornerFromNowOn();
 }
 
+bool MagnifierDrawsInCorner() { return m.corner; }
+
 void MagnifierPresent() {
   if (!m.corner || magnifierStale) return;  // a picture already in place
   Magnify();

@@ -53,6 +53,8 @@ bool MagnifierTextureIsSmooth(uint32_t texture);
 
 // After Cls's clear of the whole window.
 void MagnifierCleared();
+// True while draws go 1:1 into the corner, to be magnified at Flip.
+bool MagnifierDrawsInCorner();
 // In Flip, after the last draw and before the swap: the picture gets the frame.
 void MagnifierPresent();
 // Leaves the picture holding the frame drawn so far and the rest of the

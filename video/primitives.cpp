@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include "video/display.h"
 #include "video/magnifier.h"
 #include "video/quad_batch.h"
 #include "video/render_stats.h"
@@ -40,8 +41,8 @@ void Cls(const Rgba& c) {
   const float k = 255.0f;
   glClearColor(static_cast<float>(c.r) / k, static_cast<float>(c.g) / k, static_cast<float>(c.b) / k,
                static_cast<float>(c.a) / k);
-  glClear(GL_COLOR_BUFFER_BIT);
   MagnifierCleared();
+  ClearForNewFrame();
 }
 
 void Plot(int32_t x, int32_t y, const Rgba& colour) {
