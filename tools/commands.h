@@ -2,6 +2,14 @@
 // returns the process exit code: 0 done, 1 failed, 2 bad arguments.
 #pragma once
 
+#include <string>
+
+// The two ways a command fails, each an "error:" line on stderr. Wrong use:
+// the problem, then the command's usage text; returns 2.
+int UsageError(const char* usage, const std::string& problem);
+// A failure of the work itself; returns 1.
+int CommandFailed(const std::string& problem);
+
 int RunCompileCommand(int argc, char** argv);
 int RunPackCommand(int argc, char** argv);
 int RunListCommand(int argc, char** argv);

@@ -37,12 +37,6 @@ void PrintHelp() {
       "  -h, --help this text\n");
 }
 
-// Wrong use of the command: what is wrong, then the usage line (exit 2).
-int BadArguments(const char* problem) {
-  std::fprintf(stderr, "error: %s\n%s", problem, kUsage);
-  return 2;
-}
-
 // Reads a whole file; on failure errorNumber holds the errno to report.
 bool ReadWholeFile(const std::string& path, std::string* bytes, int* errorNumber) {
   FILE* file = std::fopen(path.c_str(), "rb");
@@ -138,21 +132,21 @@ int RunCompileCommand(int argc, char** argv) {
       return 0;
     }
     if (arg == "-o") {
-      if (i + 1 >= argc) return BadArguments("-o needs a file name");
-      if (haveOutput) return BadArguments("more than one -o");
+      if (i + 1 >= argc) return UsageError(kUsage, "-o needs a file name");
+      if (haveOutput) return UsageError(kUsage, "more than one -o");
       outputPath = argv[++i];
       haveOutput = true;
     } else if (arg.size() > 1 && arg[0] == '-') {  // a lone "-" is a file name
-      return BadArguments(("unknown option '" + arg + "'").c_str());
+      return UsageError(kUsage, ("unknown option '" + arg + "'").c_str());
     } else {
-      if (haveSource) return BadArguments("more than one source file");
+      if (haveSource) return UsageError(kUsage, "more than one source file");
       sourcePath = arg;
       haveSource = true;
     }
   }
-  if (!haveSource) return BadArguments("no source file");
-  if (!haveOutput) return BadArguments("no output file (-o OUT.prg)");
-  if (outputPath.empty() || sourcePath.empty()) return BadArguments("empty file name");
+  if (!haveSource) return UsageError(kUsage, "no source file");
+  if (!haveOutput) return UsageError(kUsage, "no output file (-o OUT.prg)");
+  if (outputPath.empty() || sourcePath.empty()) return UsageError(kUsage, "empty file name");
 
   std::string source;
   int errorNumber = 0;

@@ -43,11 +43,6 @@ void PrintHelp() {
       "is written), 2 bad arguments.\n");
 }
 
-int BadArguments(const std::string& problem) {
-  std::fprintf(stderr, "pelto-tool convert: %s\n%s", problem.c_str(), kUsage);
-  return 2;
-}
-
 int Failed(const std::string& file, const std::string& message) {
   std::fprintf(stderr, "error: %s: %s\n", file.c_str(), message.c_str());
   return 1;
@@ -119,27 +114,27 @@ int RunConvertCommand(int argc, char** argv) {
     if (arg == "--strict") {
       strict = true;
     } else if (arg == "-o") {
-      if (i + 1 >= argc) return BadArguments("-o needs a path");
-      if (haveOutput) return BadArguments("-o given twice");
+      if (i + 1 >= argc) return UsageError(kUsage, "-o needs a path");
+      if (haveOutput) return UsageError(kUsage, "-o given twice");
       output = argv[++i];
       haveOutput = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return BadArguments("unknown option '" + arg + "'");
+      return UsageError(kUsage, "unknown option '" + arg + "'");
     } else if (!input.empty()) {
-      return BadArguments("one INPUT only");
+      return UsageError(kUsage, "one INPUT only");
     } else {
       input = arg;
     }
   }
-  if (input.empty()) return BadArguments("no INPUT given");
-  if (!haveOutput || output.empty()) return BadArguments("no -o OUTPUT given");
+  if (input.empty()) return UsageError(kUsage, "no INPUT given");
+  if (!haveOutput || output.empty()) return UsageError(kUsage, "no -o OUTPUT given");
 
   std::string extension = LowerExtension(input);
   if (extension == ".tmx" || extension == ".tmj") return RunConvertMap(input.c_str(), output.c_str(), strict);
   bool (*convert)(const uint8_t*, size_t, TrackerConversion*) = nullptr;
   if (extension == ".xm") convert = ConvertXmToTrk;
   if (extension == ".mod") convert = ConvertModToTrk;
-  if (!convert) return BadArguments("'" + input + "' is not a .xm, .mod, .tmx or .tmj file");
+  if (!convert) return UsageError(kUsage, "'" + input + "' is not a .xm, .mod, .tmx or .tmj file");
 
   std::vector<uint8_t> bytes;
   std::string problem;

@@ -50,16 +50,6 @@ void PrintHelp() {
       "current folder or of pelto-tool's parent folder); `make windows` builds it.\n");
 }
 
-int BadArguments(const std::string& problem) {
-  std::fprintf(stderr, "error: %s\n%s", problem.c_str(), kUsage);
-  return 2;
-}
-
-int Failed(const std::string& problem) {
-  std::fprintf(stderr, "error: %s\n", problem.c_str());
-  return 1;
-}
-
 // The folder this program lives in, or "" when the system cannot say.
 fs::path OwnFolder() {
 #if defined(_WIN32)
@@ -185,30 +175,30 @@ int RunExportCommand(int argc, char** argv) {
     } else if (arg == "--windows") {
       windows = true;
     } else if (arg == "-o" || arg == "--data") {
-      if (i + 1 >= argc) return BadArguments(arg + " needs a value");
+      if (i + 1 >= argc) return UsageError(kUsage, arg + " needs a value");
       (arg == "-o" ? output : dataDir) = argv[++i];
     } else if (!arg.empty() && arg[0] == '-') {
-      return BadArguments("unknown option " + arg);
+      return UsageError(kUsage, "unknown option " + arg);
     } else if (gameDir.empty()) {
       gameDir = arg;
     } else {
-      return BadArguments("more than one GAME_DIR");
+      return UsageError(kUsage, "more than one GAME_DIR");
     }
   }
-  if (!windows) return BadArguments("name the target system: --windows");
-  if (output.empty()) return BadArguments("no output zip given (-o GAME.zip)");
+  if (!windows) return UsageError(kUsage, "name the target system: --windows");
+  if (output.empty()) return UsageError(kUsage, "no output zip given (-o GAME.zip)");
 
   std::error_code problem;
   fs::path game = fs::absolute(gameDir.empty() ? fs::path(".") : fs::path(gameDir), problem);
-  if (problem) return Failed("cannot resolve " + gameDir + ": " + problem.message());
+  if (problem) return CommandFailed("cannot resolve " + gameDir + ": " + problem.message());
   game = game.lexically_normal();
   if (!game.has_filename()) game = game.parent_path();  // "dir/" names dir
-  if (!gameDir.empty() && !fs::is_directory(game, problem)) return Failed(gameDir + " is not a folder");
+  if (!gameDir.empty() && !fs::is_directory(game, problem)) return CommandFailed(gameDir + " is not a folder");
   std::string name = WindowsFileName(game.filename().string());
 
   fs::path engine = FindWindowsEngine();
   if (engine.empty()) {
-    return Failed("pelto.exe not found beside pelto-tool or in build-windows/; build it with `make windows`");
+    return CommandFailed("pelto.exe not found beside pelto-tool or in build-windows/; build it with `make windows`");
   }
 
   if (dataDir.empty()) {
@@ -229,28 +219,28 @@ int RunExportCommand(int argc, char** argv) {
     std::printf("%s\n", GameBuildSummary(report).c_str());
     dataDir = fs::path(report.archivePath).parent_path().string();
   }
-  if (!fs::is_directory(dataDir, problem)) return Failed(dataDir + " is not a folder");
+  if (!fs::is_directory(dataDir, problem)) return CommandFailed(dataDir + " is not a folder");
   std::vector<std::string> archives;
   for (fs::directory_iterator it(dataDir, problem), end; !problem && it != end; it.increment(problem)) {
     std::error_code ignored;
     std::string file = it->path().filename().string();
     if (IsArchiveName(file) && it->is_regular_file(ignored)) archives.push_back(file);
   }
-  if (problem) return Failed("cannot list " + dataDir + ": " + problem.message());
-  if (archives.empty()) return Failed("no *.DAT archive in " + dataDir);
+  if (problem) return CommandFailed("cannot list " + dataDir + ": " + problem.message());
+  if (archives.empty()) return CommandFailed("no *.DAT archive in " + dataDir);
   // The engine would leave the ninth and later out; better said now.
-  if (archives.size() > kMaxArchives) return Failed(dataDir + " holds more than 8 *.DAT archives");
+  if (archives.size() > kMaxArchives) return CommandFailed(dataDir + " holds more than 8 *.DAT archives");
   std::sort(archives.begin(), archives.end());
 
   std::vector<ZipEntry> entries(1);
   entries[0].name = name + ".exe";
   entries[0].executable = true;
-  if (!ReadFile(engine, &entries[0].bytes)) return Failed("cannot read " + engine.string());
+  if (!ReadFile(engine, &entries[0].bytes)) return CommandFailed("cannot read " + engine.string());
   for (const std::string& archive : archives) {
     ZipEntry entry;
     entry.name = archive;
     fs::path path = fs::path(dataDir) / archive;
-    if (!ReadFile(path, &entry.bytes)) return Failed("cannot read " + path.string() + ": " + std::strerror(errno));
+    if (!ReadFile(path, &entry.bytes)) return CommandFailed("cannot read " + path.string() + ": " + std::strerror(errno));
     entries.push_back(std::move(entry));
   }
   ZipEntry readme;
@@ -261,8 +251,8 @@ int RunExportCommand(int argc, char** argv) {
 
   std::vector<uint8_t> zip;
   std::string zipError;
-  if (!BuildZip(entries, LocalZipTime(), &zip, &zipError)) return Failed(zipError);
-  if (!WriteFileAtomically(output, zip)) return Failed("cannot write " + output + ": " + std::strerror(errno));
+  if (!BuildZip(entries, LocalZipTime(), &zip, &zipError)) return CommandFailed(zipError);
+  if (!WriteFileAtomically(output, zip)) return CommandFailed("cannot write " + output + ": " + std::strerror(errno));
   std::printf("wrote %s: %s.exe, %zu archive%s, README.txt\n", output.c_str(), name.c_str(), archives.size(),
               archives.size() == 1 ? "" : "s");
   return 0;

@@ -41,16 +41,6 @@ void PrintHelp() {
       "still are, and the exit code is 1.\n");
 }
 
-int BadArguments(const std::string& problem) {
-  std::fprintf(stderr, "error: %s\n%s", problem.c_str(), kUsage);
-  return 2;
-}
-
-int Failed(const std::string& problem) {
-  std::fprintf(stderr, "error: %s\n", problem.c_str());
-  return 1;
-}
-
 // A name that stays inside the output folder: relative, with no empty, "."
 // or ".." part. Other names could never be written safely.
 bool IsPlainRelativeName(const std::string& name) {
@@ -82,12 +72,12 @@ int RunExtractCommand(int argc, char** argv) {
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && arg == "-C") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') return BadArguments("-C needs a folder");
-      if (haveFolder) return BadArguments("more than one -C");
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return UsageError(kUsage, "-C needs a folder");
+      if (haveFolder) return UsageError(kUsage, "more than one -C");
       outputFolder = argv[++i];
       haveFolder = true;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      return BadArguments("unknown option " + arg);
+      return UsageError(kUsage, "unknown option " + arg);
     } else if (!haveArchive) {
       archivePath = arg;
       haveArchive = true;
@@ -95,18 +85,18 @@ int RunExtractCommand(int argc, char** argv) {
       names.push_back(arg);
     }
   }
-  if (!haveArchive || archivePath.empty()) return BadArguments("no archive");
-  if (names.empty()) return BadArguments("no NAME to extract");
+  if (!haveArchive || archivePath.empty()) return UsageError(kUsage, "no archive");
+  if (names.empty()) return UsageError(kUsage, "no NAME to extract");
 
   ArchiveContents contents;
   const char* reason = "";
   errno = 0;
   MountStatus status = ReadArchiveContents(archivePath.c_str(), &contents, &reason);
   if (status == MountStatus::CannotAccess) {
-    return Failed("cannot read " + archivePath + ": " + (errno ? std::strerror(errno) : "not a regular file"));
+    return CommandFailed("cannot read " + archivePath + ": " + (errno ? std::strerror(errno) : "not a regular file"));
   }
-  if (status == MountStatus::OutOfMemory) return Failed(archivePath + ": out of memory");
-  if (status != MountStatus::Ok) return Failed(archivePath + ": not a usable archive: " + reason);
+  if (status == MountStatus::OutOfMemory) return CommandFailed(archivePath + ": out of memory");
+  if (status != MountStatus::Ok) return CommandFailed(archivePath + ": not a usable archive: " + reason);
 
   int failures = 0;
   std::set<std::string> done;

@@ -49,16 +49,6 @@ void PrintHelp() {
       "archive cannot be read.\n");
 }
 
-int BadArguments(const std::string& problem) {
-  std::fprintf(stderr, "error: %s\n%s", problem.c_str(), kUsage);
-  return 2;
-}
-
-int Failed(const std::string& problem) {
-  std::fprintf(stderr, "error: %s\n", problem.c_str());
-  return 1;
-}
-
 bool EndsWith(const std::string& text, const char* suffix) {
   size_t n = std::strlen(suffix);
   return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
@@ -137,33 +127,33 @@ int RunListCommand(int argc, char** argv) {
       return 0;
     }
     if (arg == "--names") {
-      if (i + 1 >= argc) return BadArguments("--names needs a folder");
-      if (haveNames) return BadArguments("more than one --names");
+      if (i + 1 >= argc) return UsageError(kUsage, "--names needs a folder");
+      if (haveNames) return UsageError(kUsage, "more than one --names");
       namesFolder = argv[++i];
       haveNames = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return BadArguments("unknown option " + arg);
+      return UsageError(kUsage, "unknown option " + arg);
     } else {
-      if (haveArchive) return BadArguments("more than one archive");
+      if (haveArchive) return UsageError(kUsage, "more than one archive");
       archivePath = arg;
       haveArchive = true;
     }
   }
-  if (!haveArchive || archivePath.empty()) return BadArguments("no archive to list");
+  if (!haveArchive || archivePath.empty()) return UsageError(kUsage, "no archive to list");
 
   std::map<uint32_t, std::string> names;
   std::string problem;
-  if (haveNames && !CollectNames(namesFolder, &names, &problem)) return Failed(problem);
+  if (haveNames && !CollectNames(namesFolder, &names, &problem)) return CommandFailed(problem);
 
   ArchiveContents contents;
   const char* reason = "";
   errno = 0;
   MountStatus status = ReadArchiveContents(archivePath.c_str(), &contents, &reason);
   if (status == MountStatus::CannotAccess) {
-    return Failed("cannot read " + archivePath + ": " + (errno ? std::strerror(errno) : "not a regular file"));
+    return CommandFailed("cannot read " + archivePath + ": " + (errno ? std::strerror(errno) : "not a regular file"));
   }
-  if (status == MountStatus::OutOfMemory) return Failed(archivePath + ": out of memory");
-  if (status != MountStatus::Ok) return Failed(archivePath + ": not a usable archive: " + reason);
+  if (status == MountStatus::OutOfMemory) return CommandFailed(archivePath + ": out of memory");
+  if (status != MountStatus::Ok) return CommandFailed(archivePath + ": not a usable archive: " + reason);
 
   std::printf("%-8s  %10s  %10s  %-5s  %s\n", "hash", "packed", "unpacked", "check", "name");
   size_t bad = 0;
@@ -173,7 +163,7 @@ int RunListCommand(int argc, char** argv) {
     EntryBlockHeader header{0, 0};
     LoadStatus load = LoadArchiveBlock(archivePath.c_str(), entry.entryOffset, &buffer, &header);
     std::free(buffer.data);
-    if (load == LoadStatus::Missing) return Failed("cannot read " + archivePath + ": it went away");
+    if (load == LoadStatus::Missing) return CommandFailed("cannot read " + archivePath + ": it went away");
     // An entry too large to unpack here is not known to be damaged.
     const char* check = load == LoadStatus::Ok ? "OK" : load == LoadStatus::OutOfMemory ? "?" : "BAD";
     if (load == LoadStatus::Corrupt) ++bad;
@@ -189,7 +179,7 @@ int RunListCommand(int argc, char** argv) {
               totalPacked, contents.priority);
   if (bad) std::printf(", %zu BAD", bad);
   std::printf("\n");
-  if (bad) return Failed(archivePath + ": " + std::to_string(bad) + (bad == 1 ? " entry is" : " entries are") +
+  if (bad) return CommandFailed(archivePath + ": " + std::to_string(bad) + (bad == 1 ? " entry is" : " entries are") +
                          " damaged (BAD)");
   return 0;
 }

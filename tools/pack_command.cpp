@@ -50,18 +50,6 @@ void PrintHelp() {
       "at least one byte), lies outside DIR, or if two names share a hash.\n");
 }
 
-// Wrong use of the command: what is wrong, then the usage line (exit 2).
-int BadArguments(const std::string& problem) {
-  std::fprintf(stderr, "error: %s\n%s", problem.c_str(), kUsage);
-  return 2;
-}
-
-// A failure that writes no archive (exit 1).
-int Failed(const std::string& problem) {
-  std::fprintf(stderr, "error: %s\n", problem.c_str());
-  return 1;
-}
-
 struct PackOptions {
   std::string output;
   int priority = 0;
@@ -87,29 +75,29 @@ int ParseOptions(int argc, char** argv, PackOptions* options, bool* helpShown) {
       *helpShown = true;
       return 0;
     } else if (arg == "-o" || arg == "-C" || arg == "--priority") {
-      if (i + 1 >= argc) return BadArguments("option " + arg + " needs a value");
+      if (i + 1 >= argc) return UsageError(kUsage, "option " + arg + " needs a value");
       std::string value = argv[++i];
       if (arg == "-o") {
-        if (value.empty()) return BadArguments("-o needs a file name");
+        if (value.empty()) return UsageError(kUsage, "-o needs a file name");
         options->output = value;
         haveOutput = true;
       } else if (arg == "-C") {
-        if (value.empty()) return BadArguments("-C needs a folder");
+        if (value.empty()) return UsageError(kUsage, "-C needs a folder");
         options->baseFolder = value;
       } else {
         // Whole decimal numbers 0-255 only: the priority is one byte.
         bool digits = !value.empty() && value.size() <= 3 &&
                       std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
         int priority = digits ? std::atoi(value.c_str()) : -1;
-        if (priority < 0 || priority > 255) return BadArguments("priority must be a whole number from 0 to 255");
+        if (priority < 0 || priority > 255) return UsageError(kUsage, "priority must be a whole number from 0 to 255");
         options->priority = priority;
       }
     } else {
-      return BadArguments("unknown option " + arg);
+      return UsageError(kUsage, "unknown option " + arg);
     }
   }
-  if (!haveOutput) return BadArguments("missing -o OUT.DAT");
-  if (options->paths.empty()) return BadArguments("no PATH to pack");
+  if (!haveOutput) return UsageError(kUsage, "missing -o OUT.DAT");
+  if (options->paths.empty()) return UsageError(kUsage, "no PATH to pack");
   return 0;
 }
 
@@ -228,7 +216,7 @@ int RunPackCommand(int argc, char** argv) {
 
   std::error_code error;
   const fs::path base = fs::absolute(options.baseFolder, error).lexically_normal();
-  if (error || !fs::is_directory(base, error)) return Failed("-C " + options.baseFolder + " is not a folder");
+  if (error || !fs::is_directory(base, error)) return CommandFailed("-C " + options.baseFolder + " is not a folder");
   const fs::path outputFile = fs::absolute(options.output, error).lexically_normal();
 
   // Gather the files, in the order given, folders expanded in sorted order.
@@ -239,18 +227,18 @@ int RunPackCommand(int argc, char** argv) {
     std::vector<fs::path> files;
     std::string problem;
     if (fs::is_directory(path, error)) {
-      if (!CollectFolder(path, &files, &problem)) return Failed(problem);
+      if (!CollectFolder(path, &files, &problem)) return CommandFailed(problem);
     } else if (fs::is_regular_file(path, error)) {
       files.push_back(path);
     } else {
-      return Failed("cannot read " + argument + ": " + (fs::exists(path, error) ? "not a regular file" : "no such file"));
+      return CommandFailed("cannot read " + argument + ": " + (fs::exists(path, error) ? "not a regular file" : "no such file"));
     }
     for (const fs::path& file : files) {
       // An archive being replaced is not packed into its successor.
       if (fs::equivalent(file, outputFile, error)) continue;
       std::string name = EntryName(file, base);
       if (name.empty()) {
-        return Failed("cannot store " + file.string() + ": it lies outside " + options.baseFolder +
+        return CommandFailed("cannot store " + file.string() + ": it lies outside " + options.baseFolder +
                       ", so it has no entry name (see -C)");
       }
       if (byName.count(name)) continue;  // the same file named twice
@@ -268,7 +256,7 @@ int RunPackCommand(int argc, char** argv) {
   for (const Entry& entry : entries) {
     auto [it, added] = byHash.emplace(entry.hash, &entry);
     if (!added) {
-      return Failed("entries \"" + it->second->name + "\" and \"" + entry.name +
+      return CommandFailed("entries \"" + it->second->name + "\" and \"" + entry.name +
                     "\" have the same name hash; rename one of them");
     }
   }
@@ -278,17 +266,17 @@ int RunPackCommand(int argc, char** argv) {
   for (Entry& entry : entries) {
     std::vector<uint8_t> bytes;
     std::string problem;
-    if (!ReadWholeFile(entry.file, &bytes, &problem)) return Failed(problem);
+    if (!ReadWholeFile(entry.file, &bytes, &problem)) return CommandFailed(problem);
     if (bytes.empty()) {
-      return Failed("cannot store empty file " + entry.file.string() + ": an archive entry holds at least one byte");
+      return CommandFailed("cannot store empty file " + entry.file.string() + ": an archive entry holds at least one byte");
     }
-    if (bytes.size() > 0x7fffffffu) return Failed("cannot store " + entry.file.string() + ": larger than 2 GiB");
+    if (bytes.size() > 0x7fffffffu) return CommandFailed("cannot store " + entry.file.string() + ": larger than 2 GiB");
     entry.unpackedSize = uint32_t(bytes.size());
     entry.block = PackEntry(bytes.data(), bytes.size());
     std::vector<uint8_t> check(bytes.size());
     if (entry.block.empty() || !UnpackEntry(entry.block.data(), entry.block.size(), check.data(), check.size()) ||
         check != bytes) {
-      return Failed("internal error: packing " + entry.name + " does not unpack to the same bytes");
+      return CommandFailed("internal error: packing " + entry.name + " does not unpack to the same bytes");
     }
     totalUnpacked += bytes.size();
     totalPacked += entry.block.size();
@@ -305,7 +293,7 @@ int RunPackCommand(int argc, char** argv) {
   }
   const uint64_t directoryOffset = archive.size();
   if (directoryOffset + 8 + 8 * uint64_t(records.size()) > 0xffffffffu) {
-    return Failed("the archive would pass 4 GiB, which its 32-bit offsets cannot address");
+    return CommandFailed("the archive would pass 4 GiB, which its 32-bit offsets cannot address");
   }
   std::sort(records.begin(), records.end());
   PutU32(&archive, uint32_t(records.size()));
@@ -316,7 +304,7 @@ int RunPackCommand(int argc, char** argv) {
   PutU32(&archive, uint32_t(directoryOffset));
 
   std::string problem;
-  if (!WriteFileAtomically(options.output, archive, &problem)) return Failed(problem);
+  if (!WriteFileAtomically(options.output, archive, &problem)) return CommandFailed(problem);
   double ratio = totalUnpacked ? 100.0 * double(totalPacked) / double(totalUnpacked) : 0.0;
   std::printf("%zu entries, %llu -> %llu bytes (%.1f%%), archive %s (%zu bytes, priority %d)\n", entries.size(),
               (unsigned long long)totalUnpacked, (unsigned long long)totalPacked, ratio, options.output.c_str(),
