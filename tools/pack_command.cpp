@@ -4,8 +4,6 @@
 // loaders. Everything is read and packed before anything is written; the
 // archive then replaces OUT in one rename, so a failed run leaves no
 // partial archive behind and an older archive untouched.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,7 +21,6 @@
 #include "archive/unpack.h"
 #include "tools/commands.h"
 #include "tools/tool_files.h"
-#include "tools/file_replace.h"
 
 namespace fs = std::filesystem;
 
@@ -168,44 +165,6 @@ bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes, std::strin
   return !failed;
 }
 
-void PutU32(std::vector<uint8_t>* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(uint8_t(value >> (8 * i)));
-}
-
-// Writes next to the target, then renames over it.
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* problem) {
-  // The archive's folder is made on demand, as a new user expects of -o.
-  if (!CreateParentFolders(path, problem)) {
-    *problem = "cannot write " + path + ": " + *problem;
-    return false;
-  }
-  std::string temp = path + ".XXXXXX";
-  int fd = mkstemp(&temp[0]);
-  if (fd < 0) {
-    *problem = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < bytes.size()) {
-    ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) ok = false;
-    else done += size_t(wrote);
-  }
-  // mkstemp makes the file private; an archive is an ordinary data file.
-  mode_t mask = umask(0);
-  umask(mask);
-  if (ok) ok = fchmod(fd, 0666 & ~mask) == 0;
-  if (close(fd) != 0) ok = false;
-  if (ok && RenameOver(temp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) {
-    *problem = "cannot write " + path + ": " + std::strerror(errno);
-    unlink(temp.c_str());
-  }
-  return ok;
-}
-
 }  // namespace
 
 int RunPackCommand(int argc, char** argv) {
@@ -283,28 +242,16 @@ int RunPackCommand(int argc, char** argv) {
     std::printf("%10u -> %10zu  %s\n", entry.unpackedSize, entry.block.size(), entry.name.c_str());
   }
 
-  // Header, blocks, then the directory (sorted by hash for a tidy file) and
-  // its offset as the last four bytes.
-  std::vector<uint8_t> archive = {'[', 'V', 'X', ']', 1, uint8_t(options.priority)};
-  std::vector<std::pair<uint32_t, uint64_t>> records;
-  for (const Entry& entry : entries) {
-    records.emplace_back(entry.hash, archive.size());
-    archive.insert(archive.end(), entry.block.begin(), entry.block.end());
-  }
-  const uint64_t directoryOffset = archive.size();
-  if (directoryOffset + 8 + 8 * uint64_t(records.size()) > 0xffffffffu) {
+  // Header, blocks, then the directory (sorted by hash) and its offset.
+  std::vector<ArchiveBlock> blocks;
+  for (const Entry& entry : entries) blocks.push_back({entry.hash, &entry.block});
+  std::vector<uint8_t> archive;
+  if (!AssembleArchive(blocks, uint8_t(options.priority), &archive)) {
     return CommandFailed("the archive would pass 4 GiB, which its 32-bit offsets cannot address");
   }
-  std::sort(records.begin(), records.end());
-  PutU32(&archive, uint32_t(records.size()));
-  for (const auto& [hash, offset] : records) {
-    PutU32(&archive, hash);
-    PutU32(&archive, uint32_t(offset));
-  }
-  PutU32(&archive, uint32_t(directoryOffset));
 
   std::string problem;
-  if (!WriteFileAtomically(options.output, archive, &problem)) return CommandFailed(problem);
+  if (!WriteFileReplacing(options.output, archive, &problem)) return CommandFailed(problem);
   double ratio = totalUnpacked ? 100.0 * double(totalPacked) / double(totalUnpacked) : 0.0;
   std::printf("%zu entries, %llu -> %llu bytes (%.1f%%), archive %s (%zu bytes, priority %d)\n", entries.size(),
               (unsigned long long)totalUnpacked, (unsigned long long)totalPacked, ratio, options.output.c_str(),
