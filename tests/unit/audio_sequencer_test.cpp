@@ -1094,6 +1094,7 @@ class MusicThreadsTest : public ::testing::Test {
   void TearDown() override {
     DeleteCurrentMusic();
     MixerShutdown();
+    SetMusicVolumeLevel(1.0);  // the races leave a random level behind
   }
 };
 

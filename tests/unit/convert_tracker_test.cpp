@@ -24,7 +24,10 @@ int32_t LinearPeriod(int note, int relativeNote, int finetune) {
 
 class ConvertedMusic : public ::testing::Test {
  protected:
-  void SetUp() override { MixerInit(); }
+  void SetUp() override {
+    MixerInit();
+    SetMusicVolumeLevel(1.0);  // the level outlives a mixer
+  }
   void TearDown() override {
     SetTickHook(nullptr);
     FreeTracker(music_);
